@@ -1,0 +1,4 @@
+// Host: devices services of the platform layer (filled by the issue that builds them).
+#pragma once
+
+#include <platform/host/types.h>

@@ -1,0 +1,4 @@
+// Host: kernel services of the platform layer (filled by the issue that builds them).
+#pragma once
+
+#include <platform/host/types.h>
