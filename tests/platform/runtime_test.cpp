@@ -116,7 +116,7 @@ TEST(Formatting, BoundedFormatterNeverOverrunsAndWideFormatterUsesWindowsRules) 
   EXPECT_STREQ(line, "");
 
   wchar_t path[260];
-  EXPECT_EQ(wsprintfW(path, L"\\\\.\\%s", L"VarnFWA"), 10);
+  EXPECT_EQ(wsprintfW(path, L"\\\\.\\%s", L"VarnFWA"), 11);
   EXPECT_EQ(std::wstring(path), L"\\\\.\\VarnFWA");
   // Windows' long is 32 bits: l-sized conversions take DWORDs.
   wsprintfW(path, L"%lu-%lx-%d-%S", DWORD{7}, DWORD{255}, -3, "ansi");
