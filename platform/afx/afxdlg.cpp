@@ -113,19 +113,13 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND wnd, UINT message, WPARAM wParam, LPAR
     return FALSE;
   }
   switch (message) {
-    // The few messages whose result a dialog procedure returns directly.
+    // A dialog procedure returns this result itself; of such messages
+    // (WM_CTLCOLOR* and a few more) the updater handles only this one.
     case WM_QUERYDRAGICON:
-    case WM_CTLCOLORBTN:
-    case WM_CTLCOLORDLG:
-    case WM_CTLCOLOREDIT:
-    case WM_CTLCOLORLISTBOX:
-    case WM_CTLCOLORSCROLLBAR:
-    case WM_CTLCOLORSTATIC:
-    case WM_COMPAREITEM:
-    case WM_VKEYTOITEM:
-    case WM_CHARTOITEM:
       return static_cast<INT_PTR>(result);
     default:
+      // Every other result goes through the dialog's message result.
+      ::SetWindowLongPtrW(wnd, DWLP_MSGRESULT, result);
       return TRUE;
   }
 }

@@ -59,6 +59,10 @@ bool CCmdTarget::DispatchMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT
 // CWnd
 
 CWnd::~CWnd() {
+  // The application must not keep a main window that is gone.
+  if (CWinApp* app = AfxGetApp(); app != nullptr && app->m_pMainWnd == this) {
+    app->m_pMainWnd = nullptr;
+  }
   if (m_hWnd != nullptr) {
     auto& permanent = Maps().permanent;
     auto it = permanent.find(m_hWnd);
@@ -162,8 +166,8 @@ HICON CWnd::SetIcon(HICON icon, BOOL bigIcon) {
 
 void CWnd::UpdateWindow() { ::UpdateWindow(m_hWnd); }
 
-BOOL CWnd::RedrawWindow(LPCRECT rectUpdate, HRGN rgnUpdate, UINT flags) {
-  return ::RedrawWindow(m_hWnd, rectUpdate, rgnUpdate, flags);
+BOOL CWnd::RedrawWindow(LPCRECT rectUpdate, UINT flags) {
+  return ::RedrawWindow(m_hWnd, rectUpdate, nullptr, flags);
 }
 
 void CWnd::Invalidate(BOOL erase) { ::InvalidateRect(m_hWnd, nullptr, erase); }

@@ -264,7 +264,7 @@ class CWnd : public CCmdTarget {
   CMenu* GetSystemMenu(BOOL revert) const;
   HICON SetIcon(HICON icon, BOOL bigIcon);
   void UpdateWindow();
-  BOOL RedrawWindow(LPCRECT rectUpdate = nullptr, HRGN rgnUpdate = nullptr,
+  BOOL RedrawWindow(LPCRECT rectUpdate = nullptr,
                     UINT flags = RDW_INVALIDATE | RDW_UPDATENOW | RDW_ERASE);
   void Invalidate(BOOL erase = TRUE);
 
