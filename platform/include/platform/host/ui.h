@@ -92,6 +92,14 @@
 #define VFT_APP             0x00000001L
 #define VFT2_UNKNOWN        0x00000000L
 
+#define IDOK                1
+#define IDCANCEL            2
+#define IDABORT             3
+#define IDRETRY             4
+#define IDIGNORE            5
+#define IDYES               6
+#define IDNO                7
+
 #define CREATEPROCESS_MANIFEST_RESOURCE_ID 1
 #define RT_MANIFEST         24
 
@@ -318,14 +326,6 @@ using LPINITCOMMONCONTROLSEX = INITCOMMONCONTROLSEX*;
 #define SC_CLOSE            0xF060
 #define SC_KEYMENU          0xF100
 #define SC_RESTORE          0xF120
-
-#define IDOK                1
-#define IDCANCEL            2
-#define IDABORT             3
-#define IDRETRY             4
-#define IDIGNORE            5
-#define IDYES               6
-#define IDNO                7
 
 #define MF_BYCOMMAND        0x00000000L
 #define MF_STRING           0x00000000L
