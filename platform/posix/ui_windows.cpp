@@ -132,7 +132,30 @@ State& S() {
   return *state;
 }
 
+// Answers with 0 what other threads sent and no one will take: messages to
+// a window that is gone, or everything when the thread ends.
+void AbandonSent(ThreadQueue& queue, HWND only) {
+  std::vector<std::shared_ptr<SentMessage>> dropped;
+  {
+    std::lock_guard lock(queue.mutex);
+    for (auto it = queue.sent.begin(); it != queue.sent.end();) {
+      if (!only || (*it)->hwnd == only) {
+        dropped.push_back(*it);
+        it = queue.sent.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+  for (auto& s : dropped) {
+    std::lock_guard lock(s->sender->mutex);
+    s->done = true;
+    s->sender->cv.notify_all();
+  }
+}
+
 struct ThreadState {
+  ~ThreadState() { AbandonSent(*queue, nullptr); }
   std::shared_ptr<ThreadQueue> queue = std::make_shared<ThreadQueue>();
   std::vector<HWND> modal;
   std::function<void()> idleHook;
@@ -1023,10 +1046,12 @@ BOOL DestroyWindow(HWND window) {
   CallProc(window, WM_DESTROY, 0, 0);
   for (HWND c : children) DestroyWindow(c);
   CallProc(window, WM_NCDESTROY, 0, 0);
+  std::shared_ptr<ThreadQueue> queue;
   {
     std::lock_guard lock(S().mutex);
     Window* w = Find(window);
     if (w) {
+      queue = w->queue;
       {
         std::lock_guard q(w->queue->mutex);
         auto& timers = w->queue->timers;
@@ -1040,6 +1065,7 @@ BOOL DestroyWindow(HWND window) {
       S().windows.erase(reinterpret_cast<std::uintptr_t>(window));
     }
   }
+  if (queue) AbandonSent(*queue, window);
   Notify(window);
   return TRUE;
 }
