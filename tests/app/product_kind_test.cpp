@@ -35,8 +35,7 @@ TEST(ProductKind, FromTheProgramsFileName) {
   };
   for (const KindCase& c : cases) {
     const CString name = FileNameFromModulePath(c.path);
-    EXPECT_EQ(ProductKindFromFileName(name), c.kind) << "path " << std::wstring(c.path).size()
-                                                     << ": " << testing::PrintToString(std::wstring(c.path));
+    EXPECT_EQ(ProductKindFromFileName(name), c.kind) << testing::PrintToString(std::wstring(c.path));
     EXPECT_NE(ProductKindFromFileName(name), ProductKindFireWire);
   }
 }
