@@ -1,0 +1,183 @@
+// The dialog's frame: construction, data exchange, the message map, the
+// system menu's about box, the minimised icon, and the small client
+// operations on the record bar.
+#include "UpdaterDlg.h"
+
+#include <cstdio>
+
+namespace {
+
+// The program's own file name, from its last separator on.
+CString OwnFileName() {
+  wchar_t path[260] = {};
+  const DWORD length = ::GetModuleFileNameW(nullptr, path, 260);
+  // A truncated path may come back without its terminator.
+  path[length < 260 ? length : 259] = L'\0';
+  return FileNameFromModulePath(path);
+}
+
+}  // namespace
+
+BEGIN_MESSAGE_MAP(CUpdaterDlg, CDialog)
+  ON_WM_SYSCOMMAND()
+  ON_WM_PAINT()
+  ON_WM_QUERYDRAGICON()
+  ON_WM_TIMER()
+  ON_BN_CLICKED(IDC_UPDATE_NOW, &CUpdaterDlg::OnBnClickedUpdateNow)
+END_MESSAGE_MAP()
+
+CUpdaterDlg::CUpdaterDlg(CWnd* parent)
+    : CUpdaterDlg(ProductKindDunmi, parent) {
+  m_productKind = ProductKindFromFileName(m_fileName);
+}
+
+CUpdaterDlg::CUpdaterDlg(ProductKind kind, CWnd* parent)
+    : CDialog(IDD, parent),
+      m_hIcon(nullptr),
+      m_device(),
+      m_productKind(kind),
+      m_fireWireUnitCount(0),
+      m_status(UpdateStatusError),
+      m_percent(0),
+      m_timerId(0),
+      m_usbHandle(nullptr),
+      m_usbPresent(false) {
+  m_hIcon = AfxGetApp() != nullptr ? AfxGetApp()->LoadIcon(IDR_MAINFRAME)
+                                   : ::LoadIconW(AfxGetResourceHandle(), MAKEINTRESOURCEW(IDR_MAINFRAME));
+  m_fileName = OwnFileName();
+}
+
+// The members go in reverse order of declaration: the file name, the device
+// (a USB device stops its listener thread first), the controls, the status
+// text, and last the driver listener.
+CUpdaterDlg::~CUpdaterDlg() = default;
+
+void CUpdaterDlg::DoDataExchange(CDataExchange* dx) {
+  CDialog::DoDataExchange(dx);
+  DDX_Text(dx, IDC_STATUS_TEXT, m_statusText);
+  DDX_Control(dx, IDC_RECORD_PROGRESS, m_recordProgress);
+  DDX_Control(dx, IDC_OVERALL_PROGRESS, m_overallProgress);
+  DDX_Control(dx, IDC_UPDATE_NOW, m_updateButton);
+}
+
+BOOL CUpdaterDlg::OnInitDialog() {
+  CDialog::OnInitDialog();
+
+  // The about item under the system menu; an empty string adds nothing.
+  if (CMenu* sysMenu = GetSystemMenu(FALSE)) {
+    CString aboutMenu;
+    aboutMenu.LoadString(IDS_ABOUTBOX);
+    if (!aboutMenu.IsEmpty()) {
+      sysMenu->AppendMenu(MF_SEPARATOR);
+      sysMenu->AppendMenu(MF_STRING, IDM_ABOUTBOX, aboutMenu);
+    }
+  }
+
+  SetIcon(m_hIcon, TRUE);
+  SetIcon(m_hIcon, FALSE);
+
+  // TODO(detection): kind 0 makes its driver listener here, before the bars.
+
+  m_overallProgress.SetRange32(0, 100);
+  m_overallProgress.SetPos(m_percent);
+  m_recordProgress.SetRange32(0, 0x8000);
+  m_recordProgress.SetPos(0);
+  static_cast<UpdaterDlgClient*>(this)->SetRecordPosAndRedraw(0);
+
+  // TODO(detection): the first detection and the one-second timer 2001.
+  return TRUE;
+}
+
+void CUpdaterDlg::OnSysCommand(UINT id, LPARAM lParam) {
+  if ((id & 0xFFF0) == IDM_ABOUTBOX) {
+    CAboutDlg dlgAbout;
+    dlgAbout.DoModal();
+  } else {
+    CDialog::OnSysCommand(id, lParam);
+  }
+}
+
+void CUpdaterDlg::OnPaint() {
+  if (IsIconic()) {
+    CPaintDC dc(this);
+    SendMessage(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc.GetSafeHdc()), 0);
+
+    const int cxIcon = ::GetSystemMetrics(SM_CXICON);
+    const int cyIcon = ::GetSystemMetrics(SM_CYICON);
+    CRect rect;
+    GetClientRect(&rect);
+    const int x = (rect.Width() - cxIcon + 1) / 2;
+    const int y = (rect.Height() - cyIcon + 1) / 2;
+
+    dc.DrawIcon(x, y, m_hIcon);
+  } else {
+    CDialog::OnPaint();
+  }
+}
+
+// The image shown while the minimised window is dragged.
+HCURSOR CUpdaterDlg::OnQueryDragIcon() { return static_cast<HCURSOR>(m_hIcon); }
+
+void CUpdaterDlg::OnTimer(UINT_PTR id) {
+  // TODO(detection): the detection step of every tick.
+  CDialog::OnTimer(id);
+}
+
+void CUpdaterDlg::OnBnClickedUpdateNow() { DoUpdate(); }
+
+// TODO(detection): the USB poll.
+void CUpdaterDlg::PollUsbDevice(bool /*force*/) {}
+
+// TODO(detection): the FireWire unit scan; returns the units kept.
+int CUpdaterDlg::ScanFireWireDevices() { return 0; }
+
+// TODO(update): the update started by the button.
+void CUpdaterDlg::DoUpdate() {}
+
+// ---------------------------------------------------------------------------
+// UpdaterDlgClient
+
+void CUpdaterDlg::SetRecordPosAndRedraw(int position) {
+  m_recordProgress.SetPos(position);
+  UpdateData(FALSE);
+  m_recordProgress.UpdateWindow();
+  UpdateWindow();
+}
+
+void CUpdaterDlg::SetRecordRange(int low, int high) { m_recordProgress.SetRange32(low, high); }
+
+void CUpdaterDlg::SetRecordPos(int position) { m_recordProgress.SetPos(position); }
+
+void CUpdaterDlg::ReportProgress() {
+  if (!m_device) {
+    return;
+  }
+  const std::uint32_t done = m_device->GetBytesDone();
+  const std::uint32_t total = m_device->GetTotalBytes();
+  // Narrowed to float before the truncation: a quotient just below 100
+  // rounds up to 100. No total means no progress.
+  int percent = 0;
+  if (total != 0) {
+    const float quotient =
+        static_cast<float>(static_cast<double>(done) * 100.0 / static_cast<double>(total));
+    // More done than the total is shown as it comes, within what an int holds.
+    percent = quotient < 2147483647.0f ? static_cast<int>(quotient) : 2147483647;
+  }
+  char text[64];
+  std::snprintf(text, sizeof text, "Working...       %3d %% Updated", percent == 100 ? 99 : percent);
+  m_percent = percent;
+  m_device->DisplayText(text);
+  static_cast<UpdaterDlgClient*>(this)->RefreshStatus();
+}
+
+void CUpdaterDlg::SetStatus(int status) { m_status = status; }
+
+// ---------------------------------------------------------------------------
+// The about box
+
+BEGIN_MESSAGE_MAP(CAboutDlg, CDialog)
+END_MESSAGE_MAP()
+
+CAboutDlg::CAboutDlg() : CDialog(IDD) {}
+
+CAboutDlg::~CAboutDlg() = default;
