@@ -949,12 +949,27 @@ BOOL IsDialogMessageW(HWND dialog, LPMSG msg) {
         SendMessageW(dialog, WM_COMMAND, IDCANCEL, reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDCANCEL)));
         return TRUE;
       case VK_RETURN: {
+        // A focused default push button, else the dialog's default id (a
+        // disabled default button takes nothing), else IDOK. Visibility is
+        // not looked at, as in user32.
+        HWND focus = GetFocus();
+        bool focusInside;
+        {
+          std::lock_guard lock(S().mutex);
+          focusInside = focus && IsChildLocked(dialog, focus);
+        }
+        if (focusInside && (SendMessageW(focus, WM_GETDLGCODE, 0, 0) & DLGC_DEFPUSHBUTTON)) {
+          SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(focus), BN_CLICKED), reinterpret_cast<LPARAM>(focus));
+          return TRUE;
+        }
         LRESULT def = SendMessageW(dialog, DM_GETDEFID, 0, 0);
-        HWND button = HIWORD(def) == DC_HASDEFID ? GetDlgItem(dialog, LOWORD(def)) : nullptr;
-        if (button && IsWindowEnabled(button))
-          SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(LOWORD(def), BN_CLICKED), reinterpret_cast<LPARAM>(button));
-        else
+        if (HIWORD(def) == DC_HASDEFID) {
+          HWND button = GetDlgItem(dialog, LOWORD(def));
+          if (!button || IsWindowEnabled(button))
+            SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(LOWORD(def), BN_CLICKED), reinterpret_cast<LPARAM>(button));
+        } else {
           SendMessageW(dialog, WM_COMMAND, IDOK, reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
+        }
         return TRUE;
       }
       case VK_TAB:

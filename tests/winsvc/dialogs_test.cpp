@@ -207,18 +207,26 @@ TEST_F(Dialogs, EnterPressesTheDefaultButton) {
   Probe probe;
   ui::Script script;
   HWND dialog = nullptr;
+  std::size_t afterDisabled = 0;
   script.Do([&] {
           dialog = ui::TopDialog();
           ui::PressEnter(dialog);
         })
       .WaitFor([&] { return probe.commands.size() == 1; })
       .Do([&] {
-        // A disabled default button leaves Enter to IDOK.
+        // A disabled default button takes no Enter.
         EnableWindow(GetDlgItem(dialog, IDC_UPDATE_NOW), FALSE);
+        ui::PressEnter(dialog);
+      })
+      .Do([&] {
+        afterDisabled = probe.commands.size();
+        // Without a default button Enter means IDOK.
+        SendMessageW(GetDlgItem(dialog, IDC_UPDATE_NOW), BM_SETSTYLE, BS_PUSHBUTTON, TRUE);
         ui::PressEnter(dialog);
       });
   EXPECT_EQ(RunMain(probe), IDOK);
   EXPECT_FALSE(script.TimedOut());
+  EXPECT_EQ(afterDisabled, 1u);
   ASSERT_EQ(probe.commands.size(), 2u);
   EXPECT_EQ(probe.commands[0], MAKEWPARAM(IDC_UPDATE_NOW, BN_CLICKED));
   EXPECT_EQ(probe.commands[1], static_cast<WPARAM>(IDOK));
