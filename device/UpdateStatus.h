@@ -3,7 +3,7 @@
 // returned by Device::Update as the final code of an update.
 #pragma once
 
-enum UpdateStatus {
+enum UpdateStatus : int {
     UpdateStatusReady = 0,
     UpdateStatusMultipleDevices = 1,
     UpdateStatusNotInUpdateMode = 2,
