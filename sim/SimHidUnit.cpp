@@ -21,8 +21,8 @@ platform::host::HidDeviceInfo SimHidUnit::Info(USHORT versionNumber, USHORT prod
 SimHidUnit::SimHidUnit(UpdaterUnit& unit, const platform::host::HidDeviceInfo& info)
     : m_unit(unit), m_info(info)
 {
-    m_worker = std::thread([this] { Worker(); });
     m_registration = platform::host::RegisterHidDevice(m_info, *this);
+    m_worker = std::thread([this] { Worker(); });
 }
 
 SimHidUnit::~SimHidUnit()
