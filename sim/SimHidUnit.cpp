@@ -27,15 +27,17 @@ SimHidUnit::SimHidUnit(UpdaterUnit& unit, const platform::host::HidDeviceInfo& i
 
 SimHidUnit::~SimHidUnit()
 {
-    // No call into this object after Remove returns; then the worker, the
-    // only other user of the registration, can go.
-    m_registration.Remove();
+    // The worker goes first: it may itself be taking the registration away,
+    // and the registration is not to be used from two threads while it goes.
+    // Answers still due are dropped, as by a unit being unplugged.
     {
         std::lock_guard<std::mutex> lock(m_taskMutex);
         m_stopping = true;
     }
     m_taskSignal.notify_all();
     m_worker.join();
+    // No call into this object after Remove returns.
+    m_registration.Remove();
 }
 
 void SimHidUnit::DropAnswerTo(std::size_t n)

@@ -52,7 +52,8 @@ public:
     void FailWritesFrom(std::size_t n) { m_failFrom = n; }
     // The unit is unplugged once its answer to the n-th report is out.
     void RemoveAfterReport(std::size_t n) { m_removeAfter = n; }
-    // Unplugged now: open handles fail from here on.
+    // Unplugged now: open handles fail from here on. From the thread that
+    // made the unit, and not while late answers are still due.
     void Remove();
 
     // Called with every report as it arrives (on the writing thread).
@@ -103,7 +104,7 @@ private:
     bool m_stopping = false;
     std::thread m_worker;
 
-    // Taken away first in the destructor, before the worker stops.
+    // Taken away in the destructor once the worker has stopped.
     platform::host::HidRegistration m_registration;
 };
 

@@ -131,7 +131,9 @@ class UsbDevice : public testing::Test {
 protected:
     void SetUp() override
     {
-        platform::SetTimeScale(0.001);
+        // 10 s reply waits last 200 ms: short, yet long enough that no
+        // answer is late on a loaded machine.
+        platform::SetTimeScale(0.02);
         char pattern[] = "/tmp/usbdev-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         m_dir = pattern;

@@ -61,9 +61,13 @@ HidDeviceInfo WithIds(USHORT vendor, USHORT product, USHORT version = UsbProduct
   return info;
 }
 
+// 10 s reply waits last 200 ms: short, yet long enough that an answer is
+// never late on a loaded machine.
+constexpr double kScale = 0.02;
+
 class HidLink : public testing::Test {
  protected:
-  void SetUp() override { platform::SetTimeScale(0.001); }
+  void SetUp() override { platform::SetTimeScale(kScale); }
   void TearDown() override { platform::SetTimeScale(1.0); }
   UpdaterUnit unit;
 };
@@ -276,7 +280,7 @@ TEST_F(HidLink, ACommandWithoutBufferStillWaitsForItsAnswer) {
   DebugOutputCapture capture;
   const auto start = Clock::now();
   EXPECT_EQ(link.SendCommand(Block(13), nullptr, 0), 0);
-  EXPECT_GE(ElapsedMs(start), 4.0);  // 5000 ms at the test's scale
+  EXPECT_GE(ElapsedMs(start), 5000 * kScale * 0.9);
   EXPECT_THAT(TraceLines(capture), IsEmpty());
 
   simulated.NeverAnswer();
@@ -416,7 +420,8 @@ TEST_F(HidLink, AnswersAfterTheCommandReturnedNeverReachItsBuffer) {
   std::memset(response, 0xCC, sizeof response);
   ASSERT_EQ(link.SendCommand(Block(9, 0, 2), response, 256), 0);
   EXPECT_EQ(HidResponseReport::Result(response), 2u);
-  std::this_thread::sleep_for(std::chrono::milliseconds(60));
+  // The second answer is due 25000 ms after the first report.
+  std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<int>(15000 * kScale)));
   EXPECT_EQ(HidResponseReport::Result(response), 2u);
   EXPECT_EQ(simulated.ReportCount(), 2u);
 }
