@@ -9,6 +9,7 @@
 #ifdef _WIN32
 
 #include <windows.h>
+#include <winioctl.h>
 #include <setupapi.h>
 extern "C" {
 #include <hidsdi.h>
