@@ -230,4 +230,8 @@ class ScopedModuleFileName {
 // Threads made by CreateThread/_beginthreadex that have not ended yet.
 std::size_t RunningThreads();
 
+// Threads blocked in a wait on that object right now (0 for a handle that
+// names nothing waitable). Lets a test pulse only once its waiters wait.
+std::size_t WaitingThreads(HANDLE handle);
+
 }  // namespace platform::host
