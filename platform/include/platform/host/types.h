@@ -59,6 +59,16 @@ using FARPROC = std::intptr_t (*)();
 #ifndef __stdcall
 #define __stdcall
 #endif
+#ifndef __cdecl
+#define __cdecl
+#endif
+
+#define MAX_PATH 260
+#ifndef _countof
+#define _countof(array) (sizeof(array) / sizeof((array)[0]))
+#endif
+#define ZeroMemory(destination, length) __builtin_memset((destination), 0, (length))
+#define CopyMemory(destination, source, length) __builtin_memcpy((destination), (source), (length))
 
 using NTSTATUS = LONG;
 using PDWORD = DWORD*;
