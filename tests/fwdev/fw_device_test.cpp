@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -279,6 +280,8 @@ struct DriverFaultCase {
     int expectedLine;
 };
 
+void PrintTo(const DriverFaultCase& c, std::ostream* os) { *os << c.name; }
+
 class FireWireDriverFaultTest : public FireWireDeviceTest,
                                 public ::testing::WithParamInterface<DriverFaultCase> {};
 
@@ -355,6 +358,8 @@ struct CompareCase {
     const char* equalLine;
     const char* differentFormat;
 };
+
+void PrintTo(const CompareCase& c, std::ostream* os) { *os << c.name; }
 
 class FireWireCompareTest : public FireWireDeviceTest,
                             public ::testing::WithParamInterface<CompareCase> {
