@@ -1,0 +1,429 @@
+// The HID link against simulated units registered with the host platform.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <platform/host/providers.h>
+#include <platform/timescale.h>
+#include <usb/AtomicLong.h>
+#include <usb/DebugTrace.h>
+#include <usb/USBHIDInterface.h>
+
+#include "sim/SimHidUnit.h"
+#include "sim/UpdaterUnit.h"
+
+#include <chrono>
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+using platform::host::DebugOutputCapture;
+using platform::host::HidDeviceInfo;
+using sim::SimHidUnit;
+using sim::UpdaterUnit;
+using testing::ElementsAre;
+using testing::IsEmpty;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double ElapsedMs(Clock::time_point since) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - since).count();
+}
+
+// The trace lines written, each line and its separate "\n" joined again.
+std::vector<std::string> TraceLines(const DebugOutputCapture& capture) {
+  std::vector<std::string> lines;
+  std::vector<std::string> strings = capture.Strings();
+  for (std::size_t i = 0; i < strings.size(); ++i) {
+    if (strings[i] == "\n") continue;
+    EXPECT_TRUE(i + 1 < strings.size() && strings[i + 1] == "\n")
+        << "trace without its own newline: " << strings[i];
+    lines.push_back(strings[i]);
+  }
+  return lines;
+}
+
+HidCommandReport Block(std::uint32_t command, std::uint32_t a1 = 0, std::uint32_t a2 = 0) {
+  HidCommandReport block;
+  block.SetCommand(command);
+  block.SetArgument1(a1);
+  block.SetArgument2(a2);
+  return block;
+}
+
+HidDeviceInfo WithIds(USHORT vendor, USHORT product, USHORT version = UsbProductQuen) {
+  HidDeviceInfo info = SimHidUnit::Info(version, product);
+  info.vendorId = vendor;
+  return info;
+}
+
+// 10 s reply waits last 200 ms: short, yet long enough that an answer is
+// never late on a loaded machine.
+constexpr double kScale = 0.02;
+
+class HidLink : public testing::Test {
+ protected:
+  void SetUp() override { platform::SetTimeScale(kScale); }
+  void TearDown() override { platform::SetTimeScale(1.0); }
+  UpdaterUnit unit;
+};
+
+TEST(AtomicLongTest, StartsAtZeroAndKeepsWhatIsWritten) {
+  AtomicLong value;
+  EXPECT_EQ(value.Read(), 0);
+  value.Write(-7);
+  EXPECT_EQ(value.Read(), -7);
+}
+
+TEST(DebugTraceTest, FormatsOneLineThenANewlineOfItsOwn) {
+  DebugOutputCapture capture;
+  DebugTrace("cmd result %08x, retry count %d", 0x102u, 3);
+  EXPECT_THAT(capture.Strings(), ElementsAre("cmd result 00000102, retry count 3", "\n"));
+}
+
+TEST(DebugTraceTest, CutsALineAt1023Characters) {
+  DebugOutputCapture capture;
+  std::string longText(1500, 'x');
+  DebugTrace("%s", longText.c_str());
+  std::vector<std::string> strings = capture.Strings();
+  ASSERT_EQ(strings.size(), 2u);
+  EXPECT_LE(strings[0].size(), 1023u);
+}
+
+TEST(UsbProductCodeTest, TenCodesMeanUpdateMode) {
+  for (std::uint32_t code : {0x25u, 0x31u, 0x34u, 0x36u, 0x38u, 0x40u, 0x42u, 0x44u, 0x46u, 0x50u})
+    EXPECT_TRUE(IsUsbProductCode(code)) << code;
+  for (std::uint32_t code : {0x0u, 0x24u, 0x26u, 0x45u, 0x47u, 0x51u, 0x146u})
+    EXPECT_FALSE(IsUsbProductCode(code)) << code;
+}
+
+TEST(HidCommandReportTest, WordsAreLittleEndianAtTheirOffsets) {
+  HidCommandReport block = Block(0x0403020Au, 0x11223344u, 0x55667788u);
+  block.SetArgument3(0x99AABBCCu);
+  block.Data()[0] = 0x42;
+  const std::uint8_t expected[] = {0x0A, 0x02, 0x03, 0x04, 0x44, 0x33, 0x22, 0x11,
+                                   0x88, 0x77, 0x66, 0x55, 0xCC, 0xBB, 0xAA, 0x99, 0x42};
+  EXPECT_EQ(std::memcmp(block.bytes, expected, sizeof expected), 0);
+}
+
+TEST_F(HidLink, OpensTheFirstOfTwoMatchingUnitsWithTheGivenAccess) {
+  UpdaterUnit other;
+  SimHidUnit first(unit, SimHidUnit::Info(UsbProductQuen, 3));
+  SimHidUnit second(other, SimHidUnit::Info(UsbProductPlimo, 2));
+  USBHIDInterface link;
+  link.Open();
+  ASSERT_NE(link.m_queryHandle, nullptr);
+  EXPECT_EQ(link.GetProductCode(), UsbProductQuen);
+  EXPECT_EQ(link.DevicePath(), first.Registration().DevicePath());
+  EXPECT_THAT(second.Registration().Opens(), IsEmpty());
+
+  auto opens = first.Registration().Opens();
+  ASSERT_EQ(opens.size(), 3u);
+  const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+  EXPECT_EQ(opens[0].access, 0u);
+  EXPECT_EQ(opens[0].flags, 0u);
+  EXPECT_EQ(opens[1].access, GENERIC_WRITE);
+  EXPECT_EQ(opens[1].flags, 0u);
+  EXPECT_EQ(opens[2].access, GENERIC_READ);
+  EXPECT_EQ(opens[2].flags, static_cast<DWORD>(FILE_FLAG_OVERLAPPED));
+  for (const auto& open : opens) {
+    EXPECT_EQ(open.shareMode, share);
+    EXPECT_TRUE(open.open);
+  }
+  EXPECT_EQ(link.Caps().InputReportByteLength, 65);
+  EXPECT_EQ(link.Caps().OutputReportByteLength, 65);
+}
+
+TEST_F(HidLink, PassesOverOtherProductsAndVendors) {
+  UpdaterUnit a, b, c;
+  SimHidUnit product1(a, WithIds(kMakerUsbVendorId, 1));
+  SimHidUnit product4(b, WithIds(kMakerUsbVendorId, 4));
+  SimHidUnit foreign(c, WithIds(0x845E, 2));
+  {
+    USBHIDInterface link;
+    link.Open();
+    EXPECT_EQ(link.m_queryHandle, nullptr);
+  }
+  // Each candidate was opened for its attributes only, and closed again.
+  for (SimHidUnit* passed : {&product1, &product4, &foreign}) {
+    auto opens = passed->Registration().Opens();
+    ASSERT_EQ(opens.size(), 1u);
+    EXPECT_EQ(opens[0].access, 0u);
+    EXPECT_FALSE(opens[0].open);
+  }
+
+  SimHidUnit match(unit, WithIds(kMakerUsbVendorId, 3));
+  USBHIDInterface link;
+  link.Open();
+  EXPECT_EQ(link.DevicePath(), match.Registration().DevicePath());
+}
+
+TEST_F(HidLink, UpdateModeAndProductCodeComeFromTheVersionNumber) {
+  struct Case {
+    USHORT version;
+    bool updateMode;
+    std::uint32_t code;
+  };
+  for (Case c : {Case{0x46, true, 0x46}, Case{0x25, true, 0x25}, Case{0x26, false, 0},
+                 Case{0x45, false, 0}}) {
+    UpdaterUnit u;
+    SimHidUnit simulated(u, SimHidUnit::Info(c.version));
+    USBHIDInterface link;
+    link.Open();
+    ASSERT_NE(link.m_queryHandle, nullptr);
+    EXPECT_EQ(link.IsInUpdateMode(), c.updateMode) << c.version;
+    EXPECT_EQ(link.GetProductCode(), c.code) << c.version;
+  }
+}
+
+TEST_F(HidLink, AUnitThatHasGoneIsNotInUpdateMode) {
+  SimHidUnit simulated(unit);
+  USBHIDInterface link;
+  link.Open();
+  ASSERT_TRUE(link.IsInUpdateMode());
+  simulated.Remove();
+  EXPECT_FALSE(link.IsInUpdateMode());
+  EXPECT_EQ(link.GetProductCode(), 0u);
+}
+
+TEST_F(HidLink, OpeningTracesStartAndThread) {
+  SimHidUnit simulated(unit);
+  DebugOutputCapture capture;
+  {
+    USBHIDInterface link;
+    link.Open();
+    std::vector<std::string> lines = TraceLines(capture);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "Started listening: 0");
+    EXPECT_EQ(lines[1].rfind("Created thread: ", 0), 0u) << lines[1];
+    EXPECT_NE(lines[1], "Created thread: 0");
+  }
+}
+
+TEST_F(HidLink, AnAnswerIsCopiedWholeFromItsReportIdOn) {
+  unit.LoadInternal(0, {1, 2, 3, 4});
+  SimHidUnit simulated(unit);
+  USBHIDInterface link;
+  link.Open();
+  std::uint8_t response[256];
+  std::memset(response, 0xCC, sizeof response);
+  ASSERT_EQ(link.SendCommand(Block(9, 0, 4), response, 256), 0);
+
+  EXPECT_EQ(response[0], 0);  // report id
+  for (int i = 1; i <= 5; ++i) EXPECT_EQ(response[i], 0xEE) << i;
+  EXPECT_EQ(HidResponseReport::Result(response), 10u);
+  for (int i = 10; i < 65; ++i) EXPECT_EQ(response[i], 0xEE) << i;
+  for (int i = 65; i < 256; ++i) ASSERT_EQ(response[i], 0) << i;
+
+  // The output report: report id 0, then the block, as long as declared.
+  auto reports = simulated.Reports();
+  ASSERT_EQ(reports.size(), 1u);
+  ASSERT_EQ(reports[0].size(), 65u);
+  EXPECT_EQ(reports[0][0], 0);
+  EXPECT_EQ(reports[0][1], 9);
+  EXPECT_EQ(reports[0][9], 4);
+}
+
+TEST_F(HidLink, ACopyNeverGoesBeyondTheLengthGiven) {
+  SimHidUnit simulated(unit);
+  USBHIDInterface link;
+  link.Open();
+  std::uint8_t response[256];
+  std::memset(response, 0xCC, sizeof response);
+  ASSERT_EQ(link.SendCommand(Block(9), response, 8), 0);
+  EXPECT_EQ(response[0], 0);
+  EXPECT_EQ(response[5], 0xEE);
+  for (int i = 8; i < 256; ++i) ASSERT_EQ(response[i], 0xCC) << i;
+}
+
+TEST_F(HidLink, AUnitThatNeverAnswersGetsFiveTriesAndTraces) {
+  SimHidUnit simulated(unit);
+  simulated.NeverAnswer();
+  USBHIDInterface link;
+  link.Open();
+  DebugOutputCapture capture;
+  std::uint8_t response[256] = {};
+  const std::int32_t result = link.SendCommand(Block(11, 0x100, 64), response, 256);
+  EXPECT_EQ(result, static_cast<std::int32_t>(WAIT_TIMEOUT));
+  EXPECT_EQ(simulated.ReportCount(), 5u);
+  for (const auto& block : simulated.Blocks()) EXPECT_EQ(block.Command(), 11u);
+  EXPECT_THAT(TraceLines(capture),
+              ElementsAre("USBHIDInterface::SendCommand() cmd result 00000102, retry count 1",
+                          "USBHIDInterface::SendCommand() cmd result 00000102, retry count 2",
+                          "USBHIDInterface::SendCommand() cmd result 00000102, retry count 3",
+                          "USBHIDInterface::SendCommand() cmd result 00000102, retry count 4",
+                          "USBHIDInterface::SendCommand() cmd result 00000102, retry count 5"));
+}
+
+TEST_F(HidLink, ALateAnswerEndsTheNextTry) {
+  SimHidUnit simulated(unit);
+  simulated.DropAnswerTo(2);
+  simulated.AnswerAfter(15000);  // the first try's answer lands in the second
+  USBHIDInterface link;
+  link.Open();
+  DebugOutputCapture capture;
+  EXPECT_EQ(link.SendCommand(Block(13), nullptr, 0), 0);
+  EXPECT_EQ(simulated.ReportCount(), 2u);
+  EXPECT_THAT(TraceLines(capture),
+              ElementsAre("USBHIDInterface::SendCommand() cmd result 00000102, retry count 1"));
+}
+
+TEST_F(HidLink, ACommandWithoutBufferStillWaitsForItsAnswer) {
+  SimHidUnit simulated(unit);
+  simulated.AnswerAfter(5000);
+  USBHIDInterface link;
+  link.Open();
+  DebugOutputCapture capture;
+  const auto start = Clock::now();
+  EXPECT_EQ(link.SendCommand(Block(13), nullptr, 0), 0);
+  EXPECT_GE(ElapsedMs(start), 5000 * kScale * 0.9);
+  EXPECT_THAT(TraceLines(capture), IsEmpty());
+
+  simulated.NeverAnswer();
+  EXPECT_NE(link.SendCommand(Block(13), nullptr, 0), 0);
+  EXPECT_EQ(simulated.ReportCount(), 6u);
+}
+
+TEST_F(HidLink, AnInterfaceWithoutUnitThrowsAndStopsSilently) {
+  DebugOutputCapture capture;
+  auto link = std::make_unique<USBHIDInterface>();
+  link->Open();
+  EXPECT_EQ(link->m_queryHandle, nullptr);
+  EXPECT_FALSE(link->IsInUpdateMode());
+  EXPECT_EQ(link->GetProductCode(), 0u);
+  std::uint8_t response[256];
+  EXPECT_THROW(link->SendCommand(Block(9), response, 256), std::exception);
+  const auto start = Clock::now();
+  link.reset();
+  EXPECT_LT(ElapsedMs(start), 50.0);
+  EXPECT_THAT(capture.Strings(), IsEmpty());
+}
+
+TEST_F(HidLink, AFailingWriteThrowsAtOnceWithoutTrace) {
+  SimHidUnit simulated(unit);
+  simulated.FailWritesFrom(2);
+  USBHIDInterface link;
+  link.Open();
+  DebugOutputCapture capture;
+  EXPECT_EQ(link.SendCommand(Block(13), nullptr, 0), 0);
+  EXPECT_THROW(link.SendCommand(Block(13), nullptr, 0), std::exception);
+  EXPECT_EQ(simulated.ReportCount(), 1u);
+  EXPECT_THAT(capture.Strings(), IsEmpty());
+}
+
+TEST_F(HidLink, AUnitRemovedWhileOpenMakesWritesThrow) {
+  SimHidUnit simulated(unit);
+  USBHIDInterface link;
+  link.Open();
+  EXPECT_EQ(link.SendCommand(Block(13), nullptr, 0), 0);
+  simulated.Remove();
+  EXPECT_THROW(link.SendCommand(Block(13), nullptr, 0), std::exception);
+}
+
+TEST_F(HidLink, DestroyingAListeningInterfaceTracesOnceAndEndsItsListener) {
+  SimHidUnit simulated(unit);
+  const std::size_t threadsBefore = platform::host::RunningThreads();
+  auto link = std::make_unique<USBHIDInterface>();
+  link->Open();
+  EXPECT_EQ(platform::host::RunningThreads(), threadsBefore + 1);
+  DebugOutputCapture capture;
+  const auto start = Clock::now();
+  link.reset();
+  EXPECT_LT(ElapsedMs(start), 200.0);
+  EXPECT_THAT(capture.Strings(), ElementsAre("Stopped listening: 0", "\n"));
+  EXPECT_EQ(platform::host::RunningThreads(), threadsBefore);
+  EXPECT_EQ(simulated.Registration().PendingReads(), 0u);
+  for (const auto& open : simulated.Registration().Opens()) EXPECT_FALSE(open.open);
+}
+
+TEST_F(HidLink, AListenerLateForTheStopBoundIsWaitedForBeforeAnythingIsReleased) {
+  SimHidUnit simulated(unit);
+  const std::size_t threadsBefore = platform::host::RunningThreads();
+  // The listener starts its 300 ms wait at full time; the stop bound then
+  // runs at the small scale and expires long before that wait would end.
+  platform::SetTimeScale(1.0);
+  auto link = std::make_unique<USBHIDInterface>();
+  link->Open();
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  ASSERT_EQ(simulated.Registration().PendingReads(), 1u);
+  platform::SetTimeScale(0.001);
+  const auto start = Clock::now();
+  link.reset();
+  // Ended by cancelling its read, not by its own wait running out.
+  EXPECT_LT(ElapsedMs(start), 200.0);
+  EXPECT_EQ(platform::host::RunningThreads(), threadsBefore);
+  EXPECT_EQ(simulated.Registration().PendingReads(), 0u);
+  for (const auto& open : simulated.Registration().Opens()) EXPECT_FALSE(open.open);
+}
+
+TEST_F(HidLink, ReportsLongerThanTheLinksBuffersAreNeverReadOrWritten) {
+  struct Case {
+    USHORT input;
+    USHORT output;
+  };
+  for (Case c : {Case{257, 65}, Case{1024, 65}, Case{65, 129}, Case{65, 512}}) {
+    UpdaterUnit u;
+    HidDeviceInfo info = SimHidUnit::Info();
+    info.inputReportByteLength = c.input;
+    info.outputReportByteLength = c.output;
+    SimHidUnit simulated(u, info);
+    USBHIDInterface link;
+    link.Open();
+    ASSERT_NE(link.m_queryHandle, nullptr);
+    EXPECT_TRUE(link.IsInUpdateMode());
+    std::uint8_t response[256];
+    EXPECT_THROW(link.SendCommand(Block(9), response, 256), std::exception)
+        << c.input << " " << c.output;
+    EXPECT_EQ(simulated.ReportCount(), 0u);
+    if (c.input > USBHIDInterface::kReadBufferSize) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      EXPECT_EQ(simulated.Registration().PendingReads(), 0u);
+    }
+  }
+}
+
+TEST_F(HidLink, ReportsUpToTheLinksBuffersAreServed) {
+  HidDeviceInfo info = SimHidUnit::Info();
+  info.inputReportByteLength = 256;
+  info.outputReportByteLength = 128;
+  unit.LoadInternal(0, {7, 7});
+  SimHidUnit simulated(unit, info);
+  USBHIDInterface link;
+  link.Open();
+  std::uint8_t response[256] = {};
+  ASSERT_EQ(link.SendCommand(Block(9, 0, 2), response, 256), 0);
+  EXPECT_EQ(HidResponseReport::Result(response), 14u);
+  EXPECT_EQ(response[255], 0xEE);
+  auto reports = simulated.Reports();
+  ASSERT_EQ(reports.size(), 1u);
+  ASSERT_EQ(reports[0].size(), 128u);
+  for (std::size_t i = 65; i < 128; ++i) EXPECT_EQ(reports[0][i], 0) << i;
+}
+
+TEST_F(HidLink, AnswersAfterTheCommandReturnedNeverReachItsBuffer) {
+  unit.LoadInternal(0, {1, 1});
+  SimHidUnit simulated(unit);
+  // The first try's answer comes during the second try, whose own answer,
+  // with another sum, comes after the command has returned.
+  simulated.AnswerAfter(15000);
+  int reports = 0;
+  simulated.OnReport([&](const HidCommandReport&) {
+    if (++reports == 2) unit.LoadInternal(0, {9, 9});
+  });
+  USBHIDInterface link;
+  link.Open();
+  std::uint8_t response[256];
+  std::memset(response, 0xCC, sizeof response);
+  ASSERT_EQ(link.SendCommand(Block(9, 0, 2), response, 256), 0);
+  EXPECT_EQ(HidResponseReport::Result(response), 2u);
+  // The second answer is due 25000 ms after the first report.
+  std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<int>(15000 * kScale)));
+  EXPECT_EQ(HidResponseReport::Result(response), 2u);
+  EXPECT_EQ(simulated.ReportCount(), 2u);
+}
+
+}  // namespace

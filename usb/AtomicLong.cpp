@@ -1,0 +1,3 @@
+#include <usb/AtomicLong.h>
+
+AtomicLong::~AtomicLong() = default;
