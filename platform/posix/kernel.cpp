@@ -43,10 +43,49 @@ DWORD NewThreadId() {
   return next.fetch_add(4);
 }
 
-thread_local std::shared_ptr<ThreadObject> t_current;
+// Per-thread state is held through plain pointers: at exit the exiting
+// thread's thread_local objects are destroyed before the exit handlers run,
+// and process-wide objects destroyed there still call the platform. The
+// holder frees the state when its thread ends; touched again after that (only
+// in the exit path), it is made anew and left to the process's end.
+thread_local std::shared_ptr<ThreadObject>* t_current = nullptr;
 
 // The gates the calling thread is inside, innermost last.
-thread_local std::vector<const CallGate*> t_gates;
+thread_local std::vector<const CallGate*>* t_gates = nullptr;
+
+thread_local bool t_stateReleased = false;
+
+struct ThreadStateHolder {
+  bool used = false;
+  ~ThreadStateHolder() {
+    delete t_current;
+    t_current = nullptr;
+    delete t_gates;
+    t_gates = nullptr;
+    t_stateReleased = true;
+  }
+};
+thread_local ThreadStateHolder t_stateHolder;
+
+void HoldThreadState() {
+  if (!t_stateReleased) t_stateHolder.used = true;
+}
+
+std::shared_ptr<ThreadObject>& CurrentThreadSlot() {
+  if (!t_current) {
+    t_current = new std::shared_ptr<ThreadObject>();
+    HoldThreadState();
+  }
+  return *t_current;
+}
+
+std::vector<const CallGate*>& Gates() {
+  if (!t_gates) {
+    t_gates = new std::vector<const CallGate*>();
+    HoldThreadState();
+  }
+  return *t_gates;
+}
 
 void RunApcs(ThreadObject& self) {
   for (;;) {
@@ -87,7 +126,7 @@ HANDLE StartThread(Start start, DWORD flags, DWORD* threadId) {
   g_runningThreads.fetch_add(1);
   try {
     std::thread([thread, start]() mutable {
-      t_current = thread;
+      CurrentThreadSlot() = thread;
       DWORD exitCode = start();
       ThreadEnded(*thread, exitCode);
     }).detach();
@@ -152,12 +191,13 @@ void Event::Pulse() {
 }
 
 const std::shared_ptr<ThreadObject>& CurrentThread() {
-  if (!t_current) {
+  std::shared_ptr<ThreadObject>& slot = CurrentThreadSlot();
+  if (!slot) {
     auto thread = std::make_shared<ThreadObject>();
     thread->id = NewThreadId();
-    t_current = std::move(thread);
+    slot = std::move(thread);
   }
-  return t_current;
+  return slot;
 }
 
 HANDLE InsertHandle(std::shared_ptr<Object> object) {
@@ -228,22 +268,23 @@ bool CallGate::Enter() {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!open_) return false;
   ++calls_;
-  t_gates.push_back(this);
+  Gates().push_back(this);
   return true;
 }
 
 void CallGate::Leave() {
   std::lock_guard<std::mutex> lock(mutex_);
   --calls_;
-  auto it = std::find(t_gates.rbegin(), t_gates.rend(), this);
-  if (it != t_gates.rend()) t_gates.erase(std::next(it).base());
+  std::vector<const CallGate*>& gates = Gates();
+  auto it = std::find(gates.rbegin(), gates.rend(), this);
+  if (it != gates.rend()) gates.erase(std::next(it).base());
   idle_.notify_all();
 }
 
 void CallGate::Close() {
   std::unique_lock<std::mutex> lock(mutex_);
   open_ = false;
-  const int own = static_cast<int>(std::count(t_gates.begin(), t_gates.end(), this));
+  const int own = static_cast<int>(std::count(Gates().begin(), Gates().end(), this));
   idle_.wait(lock, [&] { return calls_ <= own; });
 }
 
