@@ -3,6 +3,9 @@
 // operations on the record bar.
 #include "UpdaterDlg.h"
 
+#include <device/DeviceUtilitiesUSB.h>
+#include <usb/USBHIDInterface.h>
+
 #include <cstdio>
 
 namespace {
@@ -84,7 +87,9 @@ BOOL CUpdaterDlg::OnInitDialog() {
   m_recordProgress.SetPos(0);
   static_cast<UpdaterDlgClient*>(this)->SetRecordPosAndRedraw(0);
 
-  // TODO(detection): the first detection and the one-second timer 2001.
+  RunDetection(true);
+
+  m_timerId = SetTimer(kDetectionTimerId, kDetectionPeriodMs, nullptr);
   return TRUE;
 }
 
@@ -118,21 +123,95 @@ void CUpdaterDlg::OnPaint() {
 // The image shown while the minimised window is dragged.
 HCURSOR CUpdaterDlg::OnQueryDragIcon() { return static_cast<HCURSOR>(m_hIcon); }
 
+// Every tick looks again, whichever timer it came from.
 void CUpdaterDlg::OnTimer(UINT_PTR id) {
-  // TODO(detection): the detection step of every tick.
+  RunDetection(false);
   CDialog::OnTimer(id);
 }
 
-void CUpdaterDlg::OnBnClickedUpdateNow() { DoUpdate(); }
+void CUpdaterDlg::RunDetection(bool first) {
+  if (m_productKind == ProductKindFireWire) {
+    // TODO(detection): the FireWire step.
+    (void)first;
+    return;
+  }
+  PollUsbDevice(first);
+}
 
-// TODO(detection): the USB poll.
-void CUpdaterDlg::PollUsbDevice(bool /*force*/) {}
+// Enter presses the default button even while it is hidden; a hidden button
+// means detection has not found a unit ready for an update, so that press
+// must not start one.
+void CUpdaterDlg::OnBnClickedUpdateNow() {
+  if ((::GetWindowLongPtrW(m_updateButton.m_hWnd, GWL_STYLE) & WS_VISIBLE) == 0) {
+    return;
+  }
+  DoUpdate();
+}
+
+void CUpdaterDlg::PollUsbDevice(bool force) {
+  if (m_usbHandle == nullptr) {
+    // A look of its own at what is plugged in; the current device's link is
+    // left as it is unless presence changed.
+    USBHIDInterface probe;
+    probe.Open();
+    const bool present = probe.m_queryHandle != nullptr;
+    if (present != m_usbPresent || force) {
+      m_device = std::make_unique<DeviceUtilitiesUSB>(this);
+      USBHIDInterface* hid = m_device->GetHidInterface();
+      hid->Open();
+      m_usbPresent = present;
+
+      int status;
+      if (present) {
+        // Found: this run looks no more, whatever mode the unit is in.
+        m_usbHandle = hid->m_queryHandle;
+        if (hid->IsInUpdateMode()) {
+          status = UpdateStatusReady;
+          m_updateButton.ShowWindow(SW_SHOW);
+        } else {
+          status = UpdateStatusNotInUpdateMode;
+          m_updateButton.ShowWindow(SW_HIDE);
+        }
+      } else {
+        status = UpdateStatusNotDetected;
+        m_updateButton.ShowWindow(SW_HIDE);
+      }
+      if (status != m_status) {
+        m_status = status;
+        static_cast<UpdaterDlgClient*>(this)->RefreshStatus();
+      }
+    }
+  }
+  m_recordProgress.ShowWindow(SW_HIDE);
+}
 
 // TODO(detection): the FireWire unit scan; returns the units kept.
 int CUpdaterDlg::ScanFireWireDevices() { return 0; }
 
-// TODO(update): the update started by the button.
-void CUpdaterDlg::DoUpdate() {}
+// The whole update runs here, on the dialog's thread: no tick is handled
+// until it returns.
+void CUpdaterDlg::DoUpdate() {
+  UpdaterDlgClient* client = this;
+  try {
+    m_status = UpdateStatusUpdating;
+    m_updateButton.ShowWindow(SW_HIDE);
+    client->RefreshStatus();
+    if (m_device) {
+      m_status = m_device->Update(0);
+    }
+  } catch (...) {
+    if (m_listener) {
+      // The driver went away under the update: look for it afresh.
+      m_listener.reset();
+      m_status = UpdateStatusDisconnected;
+    } else {
+      // The update did not end as it should; "Updating firmware..." must
+      // not stay on screen.
+      m_status = UpdateStatusError;
+    }
+  }
+  client->RefreshStatus();
+}
 
 // ---------------------------------------------------------------------------
 // UpdaterDlgClient

@@ -47,6 +47,10 @@ class CUpdaterDlg : public CDialog, public UpdaterDlgClient {
 
   BOOL OnInitDialog() override;
 
+  // The detection timer: every tick repeats the detection.
+  static constexpr UINT_PTR kDetectionTimerId = 2001;
+  static constexpr UINT kDetectionPeriodMs = 1000;
+
   // Members in this order: they are destroyed in reverse, so the device
   // goes before the controls and the listener last.
   HICON m_hIcon;
@@ -83,6 +87,9 @@ class CUpdaterDlg : public CDialog, public UpdaterDlgClient {
   // where its row says so.
   void ApplyGenericStatusText();
   bool ApplyKindStatusText(const wchar_t* notInUpdateMode, const wchar_t* notDetected);
+  // The detection of the product kind: at initialisation (first) and on
+  // every tick.
+  void RunDetection(bool first);
 };
 
 // The about box: nothing of its own, its OK button closes it.

@@ -71,11 +71,15 @@ TEST(UpdaterDialog, OpensFromItsTemplateWithTheFrameSet) {
   const int ids[] = {IDC_UPDATE_NOW, IDC_STATUS_TEXT, IDC_RECORD_PROGRESS, IDC_OVERALL_PROGRESS};
   for (int i = 0; i < 4; ++i) {
     EXPECT_EQ(state.controls[i].id, ids[i]);
-    EXPECT_TRUE(state.controls[i].visible);
   }
   EXPECT_EQ(state.controls[0].text, L"Update Now");
-  // The first exchange replaced the template's placeholder with the empty text.
-  EXPECT_EQ(state.controls[1].text, L"");
+  // No unit plugged in: the first detection hid the button and the record
+  // bar and replaced the template's placeholder with the status-3 text.
+  EXPECT_FALSE(state.controls[0].visible);
+  EXPECT_TRUE(state.controls[1].visible);
+  EXPECT_FALSE(state.controls[2].visible);
+  EXPECT_TRUE(state.controls[3].visible);
+  EXPECT_EQ(state.controls[1].text, status_texts::Expected(ProductKindDunmi, 3, L"").text);
   EXPECT_EQ(state.controls[2].rangeLow, 0);
   EXPECT_EQ(state.controls[2].rangeHigh, 0x8000);
   EXPECT_EQ(state.controls[2].pos, 0);
@@ -242,12 +246,13 @@ TEST(UpdaterDialog, MinimisedIconCentredInTheClientArea) {
 
 TEST(UpdaterDialog, StatusTextButtonAndOverallBarForEveryCode) {
   CUpdaterDlg dlg(ProductKindDunmi, nullptr);
-  auto device = std::make_unique<FakeDevice>();
-  device->versionText = L"3.10";
-  dlg.m_device = std::move(device);
   int checked = 0;
   Script script;
   script.WaitForDialog(kCaption).Do([&] {
+    // After the first detection, which made a device of its own.
+    auto device = std::make_unique<FakeDevice>();
+    device->versionText = L"3.10";
+    dlg.m_device = std::move(device);
     for (int kind = -1; kind <= 7; ++kind) {
       for (int code = -1; code <= 16; ++code) {
         for (bool shownBefore : {true, false}) {

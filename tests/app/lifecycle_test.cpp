@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,48 @@ TEST(DialogLifecycle, ConstructorValues) {
   EXPECT_EQ(dlg.m_updateButton.m_hWnd, nullptr);
   EXPECT_EQ(dlg.m_recordProgress.m_hWnd, nullptr);
   EXPECT_EQ(dlg.m_overallProgress.m_hWnd, nullptr);
+}
+
+TEST(DialogUpdate, AnUpdateEndedByAnExceptionIsNotLeftUpdating) {
+  struct Case {
+    ProductKind kind;
+    bool listener;
+    int expected;
+  };
+  // With a driver listener the unit went away; without one (every USB kind)
+  // the error text, not the engine's last 9 or 10.
+  for (const Case c : {Case{ProductKindDunmi, false, UpdateStatusError},
+                       Case{ProductKindFireWire, true, UpdateStatusDisconnected},
+                       Case{ProductKindFireWire, false, UpdateStatusError}}) {
+    for (int thrown : {0, 1}) {
+      g_deletions.clear();
+      CUpdaterDlg dlg(c.kind, nullptr);
+      if (c.listener) dlg.m_listener.reset(FakeListener(), &DeleteFakeListener);
+      auto device = std::make_unique<FakeDevice>();
+      device->onUpdate = [&dlg, thrown]() -> int {
+        dlg.SetStatus(UpdateStatusComparing);
+        if (thrown == 0) throw std::runtime_error("write failed");
+        throw 42;  // whatever its type
+      };
+      dlg.m_device = std::move(device);
+      dlg.DoUpdate();
+      EXPECT_EQ(dlg.m_status, c.expected) << c.kind << c.listener;
+      EXPECT_FALSE(dlg.m_listener);
+      EXPECT_EQ(g_deletions.size(), c.listener ? 1u : 0u);
+      EXPECT_NE(dlg.m_device, nullptr) << "the device stays";
+    }
+  }
+}
+
+TEST(DialogUpdate, TheResultOfTheUpdateIsStoredAsItComes) {
+  for (int result : {UpdateStatusDone, UpdateStatusBadSource, UpdateStatusUnverified}) {
+    CUpdaterDlg dlg(ProductKindPlimo, nullptr);
+    auto device = std::make_unique<FakeDevice>();
+    device->onUpdate = [result] { return result; };
+    dlg.m_device = std::move(device);
+    dlg.DoUpdate();
+    EXPECT_EQ(dlg.m_status, result);
+  }
 }
 
 TEST(DialogProgress, PercentTruncatedAfterSinglePrecision) {
