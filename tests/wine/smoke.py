@@ -237,14 +237,15 @@ def scenario_plimo(wine, args):
     process = wine.start(copy_program(wine, args.exe, "Plimo Updater.exe"))
     try:
         rect = find(wine, MAIN_CAPTION)
-        if args.status:
-            state = wait_state(wine, MAIN_CAPTION,
-                               lambda s: control(s, 1000)["text"] == NOT_DETECTED["plimo"],
-                               "the Plimo text of no unit detected")
-            if control(state, 1002)["visible"]:
-                raise Failure("\"Update Now\" is shown with no unit")
-            if control(state, 1001)["visible"]:
-                raise Failure("the record bar is shown after detection")
+        # Wine's own HID devices are not the maker's, so the first poll finds
+        # nothing.
+        state = wait_state(wine, MAIN_CAPTION,
+                           lambda s: control(s, 1000)["text"] == NOT_DETECTED["plimo"],
+                           "the Plimo text of no unit detected")
+        if control(state, 1002)["visible"]:
+            raise Failure("\"Update Now\" is shown with no unit")
+        if control(state, 1001)["visible"]:
+            raise Failure("the record bar is shown after detection")
         check_main_dialog(dump(wine, MAIN_CAPTION))
         screenshot(wine, rect, "dialog.png")
 
@@ -277,10 +278,9 @@ def scenario_dunmi(wine, args):
     process = wine.start(copy_program(wine, args.exe, "Updater.exe"))
     try:
         find(wine, MAIN_CAPTION)
-        if args.status:
-            wait_state(wine, MAIN_CAPTION,
-                       lambda s: control(s, 1000)["text"] == NOT_DETECTED["dunmi"],
-                       "the Dunmi text of no unit detected")
+        wait_state(wine, MAIN_CAPTION,
+                   lambda s: control(s, 1000)["text"] == NOT_DETECTED["dunmi"],
+                   "the Dunmi text of no unit detected")
         check_main_dialog(dump(wine, MAIN_CAPTION))
         wine.probe_cmd("post", MAIN_CAPTION, WM_CLOSE, 0, 0)
         code = finish(wine, process)
@@ -312,8 +312,6 @@ def main():
     parser.add_argument("--build-dir", required=True)
     parser.add_argument("--exe", required=True)
     parser.add_argument("--probe", required=True)
-    parser.add_argument("--status", action="store_true",
-                        help="also check the status text detection shows")
     parser.add_argument("--xvfb", action="store_true",
                         help="run inside a fresh xvfb-run (the default for CTest)")
     parser.add_argument("scenario", choices=sorted(SCENARIOS))
