@@ -102,11 +102,7 @@ BOOL CUpdaterDlg::OnInitDialog() {
 
   if (m_productKind == ProductKindFireWire) {
     // Kept only while the driver gives a registration.
-    DriverListener* listener = new DriverListener(1, 1);
-    m_listener.reset(listener, &DeleteListener);
-    if (listener->cookie == 0) {
-      m_listener.reset();
-    }
+    RenewListener();
   }
 
   m_overallProgress.SetRange32(0, 100);
