@@ -388,6 +388,8 @@ TEST_F(EngineTest, MalformedImagesNeverReachTheUnit)
         {"record data cut off", [](auto& b, auto&) { b.pop_back(); }},
         {"header size below the fields",
          [](auto& b, auto&) { sim::PutLE32(b, 0x20 + 0x04, 0x10); SetTotal(b, Total(b) - 0x10); }},
+        {"header size below the fields, sizes consistent",
+         [](auto& b, auto&) { b = sim::ImageBuilder().Internal(0, sim::PatternBytes(64), 0x10).Build(); }},
         {"empty record",
          [](auto& b, auto&) { sim::PutLE32(b, 0x20 + 0x04, 0); sim::PutLE32(b, 0x20 + 0x08, 0); }},
         {"total short of the records", [](auto& b, auto&) { SetTotal(b, Total(b) - 1); }},
