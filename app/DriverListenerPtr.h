@@ -1,7 +1,7 @@
 // The dialog's hold on its one driver listener (FireWire kind only).
 #pragma once
 
-class DriverListener;
+struct DriverListener;
 
 // Owns one DriverListener or none. Whoever makes a listener hands in the
 // way to delete it, so the dialog needs only the declaration of the type.

@@ -3,9 +3,13 @@
 // operations on the record bar.
 #include "UpdaterDlg.h"
 
+#include <Glue/ConfigClasses.h>
+#include <device/DeviceUtilitiesFW.h>
 #include <device/DeviceUtilitiesUSB.h>
+#include <firewire/ClientModeApi.h>
 #include <usb/USBHIDInterface.h>
 
+#include <cstdint>
 #include <cstdio>
 
 namespace {
@@ -17,6 +21,23 @@ CString OwnFileName() {
   // A truncated path may come back without its terminator.
   path[length < 260 ? length : 259] = L'\0';
   return FileNameFromModulePath(path);
+}
+
+void DeleteListener(DriverListener* listener) { delete listener; }
+
+// The error records of the scan's driver calls name this file and the call.
+constexpr const char* kScanErrorFile = "UpdaterDlg";
+constexpr int kFirstDeviceIdLine = 244;
+constexpr int kDeviceNameLine = 254;
+constexpr int kFunction17Line = 257;
+constexpr int kFunction4Line = 258;
+constexpr int kModelCodeLine = 259;
+constexpr int kFunction18Line = 263;
+constexpr int kNextDeviceIdLine = 278;
+
+bool IsSupportedFireWireModel(std::uint32_t modelCode) {
+  return modelCode == FireWireModelOrvel || modelCode == FireWireModelPasko ||
+         modelCode == FireWireModelKetri || modelCode == FireWireModelSondu;
 }
 
 }  // namespace
@@ -79,7 +100,10 @@ BOOL CUpdaterDlg::OnInitDialog() {
   SetIcon(m_hIcon, TRUE);
   SetIcon(m_hIcon, FALSE);
 
-  // TODO(detection): kind 0 makes its driver listener here, before the bars.
+  if (m_productKind == ProductKindFireWire) {
+    // Kept only while the driver gives a registration.
+    RenewListener();
+  }
 
   m_overallProgress.SetRange32(0, 100);
   m_overallProgress.SetPos(m_percent);
@@ -130,12 +154,40 @@ void CUpdaterDlg::OnTimer(UINT_PTR id) {
 }
 
 void CUpdaterDlg::RunDetection(bool first) {
-  if (m_productKind == ProductKindFireWire) {
-    // TODO(detection): the FireWire step.
-    (void)first;
+  if (m_productKind != ProductKindFireWire) {
+    PollUsbDevice(first);
     return;
   }
-  PollUsbDevice(first);
+  if (first) {
+    // The listener step has run; the scan runs with or without a listener.
+    if (m_usbHandle == nullptr) {
+      ScanGuarded();
+    }
+    return;
+  }
+  RenewListener();
+  if (m_listener) {
+    ScanGuarded();
+  }
+}
+
+// The new listener is made while the old one still holds the registration,
+// so a running registration is joined, not made anew.
+void CUpdaterDlg::RenewListener() {
+  DriverListener* listener = new DriverListener(1, 1);
+  m_listener.reset(listener, &DeleteListener);
+  if (listener->cookie == 0) {
+    m_listener.reset();
+  }
+}
+
+// A driver error stops the scan where it happened and leaves the dialog as
+// it stood; it must not end the dialog. The next tick looks again.
+void CUpdaterDlg::ScanGuarded() {
+  try {
+    ScanFireWireDevices();
+  } catch (const FWCnslException&) {
+  }
 }
 
 // Enter presses the default button even while it is hidden; a hidden button
@@ -185,8 +237,107 @@ void CUpdaterDlg::PollUsbDevice(bool force) {
   m_recordProgress.ShowWindow(SW_HIDE);
 }
 
-// TODO(detection): the FireWire unit scan; returns the units kept.
-int CUpdaterDlg::ScanFireWireDevices() { return 0; }
+// Enumerates the driver's units and keeps those of the supported models;
+// returns how many were kept. A driver error raises FWCnslException at once.
+int CUpdaterDlg::ScanFireWireDevices() {
+  m_fireWireUnitCount = 0;
+  int kept = 0;
+  if (m_listener) {
+    std::uint8_t idBytes[8] = {};
+    const auto readId = [&idBytes](std::uint32_t& low, std::uint32_t& high) {
+      low = static_cast<std::uint32_t>(idBytes[0]) | (static_cast<std::uint32_t>(idBytes[1]) << 8) |
+            (static_cast<std::uint32_t>(idBytes[2]) << 16) |
+            (static_cast<std::uint32_t>(idBytes[3]) << 24);
+      high = static_cast<std::uint32_t>(idBytes[4]) | (static_cast<std::uint32_t>(idBytes[5]) << 8) |
+             (static_cast<std::uint32_t>(idBytes[6]) << 16) |
+             (static_cast<std::uint32_t>(idBytes[7]) << 24);
+    };
+    const auto idAddress = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(idBytes));
+    std::uint32_t idLow = 0;
+    std::uint32_t idHigh = 0;
+    {
+      FWCnslError error(kScanErrorFile, kFirstDeviceIdLine);
+      ClientModeApi_GetDeviceId(&error, idAddress, sizeof idBytes, 0);
+      error.ThrowIfError();
+      readId(idLow, idHigh);
+    }
+    // Only the low half ends the enumeration.
+    while (idLow != 0) {
+      ++m_fireWireUnitCount;
+      const std::uint64_t deviceId = (static_cast<std::uint64_t>(idHigh) << 32) | idLow;
+
+      // The name is fetched but not used.
+      std::uint8_t name[510] = {};
+      {
+        FWCnslError error(kScanErrorFile, kDeviceNameLine);
+        ClientModeApi_GetDeviceName(&error, deviceId, 0,
+                                    static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(name)),
+                                    sizeof name);
+        error.ThrowIfError();
+      }
+      std::uint32_t first;
+      {
+        FWCnslError error(kScanErrorFile, kFunction17Line);
+        first = ClientModeApi_Function17(&error, deviceId);
+        error.ThrowIfError();
+      }
+      std::uint32_t second;
+      {
+        FWCnslError error(kScanErrorFile, kFunction4Line);
+        second = ClientModeApi_Function4(&error, deviceId);
+        error.ThrowIfError();
+      }
+      std::uint32_t modelCode;
+      {
+        FWCnslError error(kScanErrorFile, kModelCodeLine);
+        modelCode = ClientModeApi_GetModelCode(&error, deviceId);
+        error.ThrowIfError();
+      }
+      std::printf("%d %d %d ", static_cast<int>(first), static_cast<int>(second),
+                  static_cast<int>(modelCode));
+      {
+        FWCnslError error(kScanErrorFile, kFunction18Line);
+        ClientModeApi_Function18(&error, deviceId);
+        error.ThrowIfError();
+      }
+      if (first != 0 && second == 5 && IsSupportedFireWireModel(modelCode)) {
+        ++kept;
+        m_device = std::make_unique<DeviceUtilitiesFW>(this, idLow, idHigh,
+                                                       static_cast<std::int32_t>(modelCode));
+      }
+      {
+        FWCnslError error(kScanErrorFile, kNextDeviceIdLine);
+        ClientModeApi_GetDeviceId(&error, idAddress, sizeof idBytes,
+                                  static_cast<std::uint32_t>(m_fireWireUnitCount));
+        error.ThrowIfError();
+        readId(idLow, idHigh);
+      }
+    }
+  }
+
+  m_recordProgress.ShowWindow(SW_HIDE);
+  m_overallProgress.ShowWindow(SW_SHOW);
+  if (kept == 0) {
+    m_status = UpdateStatusNotDetected;
+    m_updateButton.ShowWindow(SW_HIDE);
+    m_listener.reset();
+  } else if (kept == 1) {
+    m_status = UpdateStatusReady;
+    m_overallProgress.SetRange32(0, 100);
+    m_overallProgress.SetPos(m_percent);
+    m_recordProgress.SetRange32(0, 0x8000);
+    m_recordProgress.SetPos(0);
+    m_updateButton.ShowWindow(SW_SHOW);
+  } else {
+    // Only one unit at a time; the last one kept stays the current device.
+    m_status = UpdateStatusMultipleDevices;
+    m_updateButton.ShowWindow(SW_HIDE);
+    m_listener.reset();
+  }
+  static_cast<UpdaterDlgClient*>(this)->RefreshStatus();
+  UpdateData(FALSE);
+  return kept;
+}
 
 // The whole update runs here, on the dialog's thread: no tick is handled
 // until it returns.

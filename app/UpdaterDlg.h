@@ -43,6 +43,9 @@ class CUpdaterDlg : public CDialog, public UpdaterDlgClient {
   // Detection and the update.
   void PollUsbDevice(bool force);
   int ScanFireWireDevices();
+  // Kind 0: a new driver listener in place of the old one, dropped when
+  // the driver gives no registration.
+  void RenewListener();
   void DoUpdate();
 
   BOOL OnInitDialog() override;
@@ -90,6 +93,8 @@ class CUpdaterDlg : public CDialog, public UpdaterDlgClient {
   // The detection of the product kind: at initialisation (first) and on
   // every tick.
   void RunDetection(bool first);
+  // The scan, with a driver error stopping only the scan.
+  void ScanGuarded();
 };
 
 // The about box: nothing of its own, its OK button closes it.

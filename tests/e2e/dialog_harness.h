@@ -57,10 +57,6 @@ class RecordingDlg : public CUpdaterDlg {
     return texts;
   }
 
-  // The timer tick, whatever its id.
-  void Tick(UINT_PTR id) { OnTimer(id); }
-  void PressUpdateNow() { OnBnClickedUpdateNow(); }
-
   std::vector<Shown> refreshes;
 };
 
