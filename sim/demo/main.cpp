@@ -33,6 +33,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -124,13 +125,23 @@ void WriteAll(int fd, const std::string& data) {
 // The scripted run: what the dialog showed and what the unit received, as
 // JSON lines, in the order they happened (commands and display texts are
 // written out before each new status text, and at the end).
+// What the unit's display has shown, from whichever bus drives it.
+struct DisplaySource {
+  // Every text shown, oldest first; the last may still be being written.
+  std::function<std::vector<std::string>()> history;
+  // The display as it stands, line by line.
+  std::function<std::vector<std::string>()> lines;
+};
+
 class Recorder {
  public:
-  Recorder(int out, sim::UpdaterUnit& unit) : out_(out), unit_(unit) {}
+  Recorder(int out, sim::UpdaterUnit& unit, DisplaySource display)
+      : out_(out), unit_(unit), display_(std::move(display)) {}
 
   void Line(const std::string& json) { WriteAll(out_, json + "\n"); }
 
-  void Flush() {
+  // At the end the last display text is complete too.
+  void Flush(bool final = false) {
     const auto log = unit_.Log();
     for (; commands_ < log.size(); ++commands_) {
       const auto& c = log[commands_];
@@ -138,8 +149,9 @@ class Recorder {
            ",\"arg1\":" + std::to_string(c.argument1) + ",\"arg2\":" + std::to_string(c.argument2) +
            ",\"length\":" + std::to_string(c.dataLength) + "}");
     }
-    const auto shown = unit_.DisplayHistory();
-    for (; displays_ < shown.size(); ++displays_) {
+    const auto shown = display_.history();
+    const std::size_t complete = final || shown.empty() ? shown.size() : shown.size() - 1;
+    for (; displays_ < complete; ++displays_) {
       const std::string& text = shown[displays_];
       Line("{\"type\":\"display\",\"text\":" + demo::Json(text.substr(0, std::min(text.find('\0'), text.size()))) +
            "}");
@@ -158,6 +170,7 @@ class Recorder {
  private:
   int out_;
   sim::UpdaterUnit& unit_;
+  DisplaySource display_;
   std::size_t commands_ = 0;
   std::size_t displays_ = 0;
   bool seen_ = false;
@@ -229,8 +242,8 @@ class Presser {
   bool timedOut_ = false;
 };
 
-std::vector<std::string> Footer(const demo::Model& model, sim::UpdaterUnit& unit, bool unicode) {
-  auto lines = demo::DisplayLines(unit.DisplayText());
+std::vector<std::string> Footer(const demo::Model& model, const DisplaySource& display, bool unicode) {
+  auto lines = display.lines();
   lines.resize(std::max<std::size_t>(lines.size(), 2));
   const char* h = unicode ? "\u2500" : "-";
   std::string edge;
@@ -301,16 +314,24 @@ int main(int argc, char** argv) {
 
   std::unique_ptr<sim::SimHidUnit> hid;
   std::unique_ptr<sim::SimFireWireDriver> driver;
+  DisplaySource display;
   if (model->bus == demo::Bus::Usb) {
     hid = std::make_unique<sim::SimHidUnit>(unit, sim::SimHidUnit::Info(static_cast<USHORT>(model->code)));
     hid->AnswerAfter(options.pace);
+    // The 48-byte text of the display command, in lines of 16.
+    display.history = [&unit] { return unit.DisplayHistory(); };
+    display.lines = [&unit] { return demo::DisplayLines(unit.DisplayText()); };
   } else {
     driver = std::make_unique<sim::SimFireWireDriver>();
     const std::u16string name(model->name.begin(), model->name.end());
-    driver->AddUnit(std::make_shared<sim::SimFireWireUpdater>(0x0001f20000000001ull, name, model->code, unit));
+    auto fw = std::make_shared<sim::SimFireWireUpdater>(0x0001f20000000001ull, name, model->code, unit);
+    driver->AddUnit(fw);
+    // Two lines of 16 written through the display registers.
+    display.history = [fw] { return fw->registers.DisplayHistory(); };
+    display.lines = [fw] { return std::vector<std::string>{fw->registers.Line(0), fw->registers.Line(1)}; };
   }
 
-  Recorder recorder(out, unit);
+  Recorder recorder(out, unit, display);
   std::unique_ptr<Presser> presser;
   std::unique_ptr<platform::term::TerminalFront> front;
   if (options.script) {
@@ -322,8 +343,8 @@ int main(int argc, char** argv) {
     platform::term::FrontOptions front_options;
     front_options.output = out;
     front_options.unicode = Utf8Terminal();
-    front_options.footer = [model, &unit, unicode = front_options.unicode] {
-      return Footer(*model, unit, unicode);
+    front_options.footer = [model, display, unicode = front_options.unicode] {
+      return Footer(*model, display, unicode);
     };
     front = std::make_unique<platform::term::TerminalFront>(std::move(front_options));
   }
@@ -344,7 +365,7 @@ int main(int argc, char** argv) {
 
   front.reset();
   if (presser) {
-    recorder.Flush();
+    recorder.Flush(true);
     if (presser->TimedOut()) result = 1;
     recorder.Line("{\"type\":\"exit\",\"code\":" + std::to_string(result) + "}");
     presser.reset();
