@@ -98,6 +98,8 @@ TEST(TerminalFront, DrawsTheDialogAsItStands) {
         dlg.m_status = UpdateStatusNotDetected;
         dlg.m_percent = 50;
         static_cast<UpdaterDlgClient&>(dlg).RefreshStatus();
+        // Shown whatever the first poll found, to see it drawn.
+        dlg.m_updateButton.ShowWindow(SW_SHOW);
         dlg.m_recordProgress.ShowWindow(SW_HIDE);
       })
       .Do([&] {
