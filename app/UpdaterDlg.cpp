@@ -160,8 +160,11 @@ void CUpdaterDlg::RunDetection(bool first) {
   }
   if (first) {
     // The listener step has run; the scan runs with or without a listener.
-    if (m_usbHandle == nullptr) {
-      ScanGuarded();
+    if (m_usbHandle == nullptr && !ScanGuarded()) {
+      // The template shows the button; a first scan that never finished has
+      // found no unit ready, so nothing may offer an update yet.
+      m_updateButton.ShowWindow(SW_HIDE);
+      m_recordProgress.ShowWindow(SW_HIDE);
     }
     return;
   }
@@ -182,11 +185,14 @@ void CUpdaterDlg::RenewListener() {
 }
 
 // A driver error stops the scan where it happened and leaves the dialog as
-// it stood; it must not end the dialog. The next tick looks again.
-void CUpdaterDlg::ScanGuarded() {
+// it stood; it must not end the dialog. The next tick looks again. True when
+// the scan ran to its end.
+bool CUpdaterDlg::ScanGuarded() {
   try {
     ScanFireWireDevices();
+    return true;
   } catch (const FWCnslException&) {
+    return false;
   }
 }
 

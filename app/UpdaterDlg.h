@@ -94,7 +94,7 @@ class CUpdaterDlg : public CDialog, public UpdaterDlgClient {
   // every tick.
   void RunDetection(bool first);
   // The scan, with a driver error stopping only the scan.
-  void ScanGuarded();
+  bool ScanGuarded();
 };
 
 // The about box: nothing of its own, its OK button closes it.

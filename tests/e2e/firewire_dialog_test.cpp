@@ -133,7 +133,7 @@ TEST_F(FireWireDialog, OneSupportedUnitIsReady) {
         registrations = driver.ApiCalls(ClientModeApiRegisterCallback);
         unregistrations = driver.ApiCalls(ClientModeApiUnregisterCallback);
         EXPECT_EQ(registrations, 1u);
-        // The next scan puts the overall bar at the stored percent.
+        // After the next scan the overall bar stands at the stored percent.
         d.m_percent = 40;
         device = d.m_device.get();
         refreshes = d.refreshes.size();
@@ -366,6 +366,9 @@ TEST_F(FireWireDialog, ADriverErrorAtTheFirstScanLeavesTheDialogRunning) {
         EXPECT_TRUE(d.refreshes.empty());
         EXPECT_EQ(Text(d.m_hWnd), L"");
         EXPECT_EQ(d.m_fireWireUnitCount, 1);
+        // Nothing offers an update of a unit the scan did not finish with.
+        EXPECT_FALSE(Visible(d.m_hWnd, IDC_UPDATE_NOW));
+        EXPECT_FALSE(Visible(d.m_hWnd, IDC_RECORD_PROGRESS));
         // The timer runs all the same.
         EXPECT_EQ(d.m_timerId, CUpdaterDlg::kDetectionTimerId);
       })

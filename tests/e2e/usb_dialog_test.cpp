@@ -120,8 +120,14 @@ TEST_F(UsbDialog, EveryUsbKindFindsAUnitInUpdateMode) {
       ASSERT_NE(dlg.m_device, nullptr);
       EXPECT_EQ(dlg.m_usbHandle, dlg.m_device->GetHidInterface()->m_queryHandle);
       EXPECT_NE(dlg.m_usbHandle, nullptr);
-      PressEscape(w);
-    });
+      // Polling is over, yet every tick still hides the record bar.
+      dlg.m_recordProgress.ShowWindow(SW_SHOW);
+    })
+        .WaitTicks(1)
+        .Do([&] {
+          EXPECT_FALSE(Visible(dlg.m_hWnd, IDC_RECORD_PROGRESS));
+          PressEscape(dlg.m_hWnd);
+        });
     dlg.DoModal();
     EXPECT_TRUE(script.Finished()) << k;
   }

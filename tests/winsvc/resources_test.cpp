@@ -51,6 +51,39 @@ void ExpectControls(const DialogState& d, const std::vector<ExpectedControl>& ex
   }
 }
 
+// The font a DIALOGEX template asks for, read from its bytes.
+struct TemplateFont {
+  int pointSize;
+  int weight;
+  bool italic;
+  int charset;
+  std::wstring face;
+};
+
+TemplateFont FontOf(int dialogId) {
+  const BYTE* p = static_cast<const BYTE*>(
+      LockResource(LoadResource(nullptr, FindResourceW(nullptr, MAKEINTRESOURCEW(dialogId), RT_DIALOG))));
+  if (p == nullptr) return {};
+  auto word = [&](std::size_t at) { return p[at] | p[at + 1] << 8; };
+  // After version, signature, help id, extended style, style, item count and
+  // the four coordinates come menu, class and caption.
+  std::size_t at = 26;
+  auto skipNameOrOrdinal = [&] {
+    if (word(at) == 0xFFFF) {
+      at += 4;
+      return;
+    }
+    while (word(at) != 0) at += 2;
+    at += 2;
+  };
+  skipNameOrOrdinal();
+  skipNameOrOrdinal();
+  skipNameOrOrdinal();
+  TemplateFont font{word(at), word(at + 2), p[at + 4] != 0, p[at + 5], L""};
+  for (at += 6; word(at) != 0; at += 2) font.face += static_cast<wchar_t>(word(at));
+  return font;
+}
+
 TEST(Resources, MainDialogTemplate) {
   const BYTE* data = static_cast<const BYTE*>(
       LockResource(LoadResource(nullptr, FindResourceW(nullptr, MAKEINTRESOURCEW(IDD_UPDATER_DIALOG), RT_DIALOG))));
@@ -190,6 +223,25 @@ TEST(Resources, ManifestAndVersion) {
   };
   EXPECT_EQ(dword(fixed + 32), 4u);  // VOS__WINDOWS32
   EXPECT_EQ(dword(fixed + 36), 1u);  // VFT_APP
+}
+
+TEST(Resources, DialogFonts) {
+  const struct {
+    int dialog;
+    TemplateFont font;
+  } cases[] = {
+      {IDD_UPDATER_DIALOG, {12, 700, false, 0, L"Microsoft Sans Serif"}},
+      {IDD_ABOUTBOX, {8, 0, false, 1, L"MS Shell Dlg"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.dialog);
+    const TemplateFont f = FontOf(c.dialog);
+    EXPECT_EQ(f.pointSize, c.font.pointSize);
+    EXPECT_EQ(f.weight, c.font.weight);
+    EXPECT_EQ(f.italic, c.font.italic);
+    EXPECT_EQ(f.charset, c.font.charset);
+    EXPECT_EQ(f.face, c.font.face);
+  }
 }
 
 }  // namespace
