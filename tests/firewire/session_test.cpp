@@ -72,6 +72,14 @@ HANDLE ThreadOf(const Audio_ClientModeApiSession& s) {
   return FireWire::SlotAddress<void>(Load64(s.Header(), H::kThreadHandle));
 }
 
+// True once the notification thread is blocked in its wait with the event
+// not signalled: only then may a test set the ring's indices, since the
+// thread reads the two one after the other while it drains.
+bool ThreadIdle(const Audio_ClientModeApiSession& s) {
+  HANDLE event = FireWire::SlotAddress<void>(Load64(s.Header(), H::kEventHandle));
+  return fwtest::WaitFor([&] { return platform::host::WaitingThreads(event) == 1; });
+}
+
 using SessionTest = fwtest::DriverFixture;
 
 TEST(DriverIoctl, CodesOfTheThreeFunctions) {
@@ -211,6 +219,7 @@ TEST_P(RingDrain, DeliversEveryRecordInSlotOrderAndWraps) {
   Recorder recorder;
   Audio_ClientModeApiSession session;
   ASSERT_FALSE(session.IsNotConnected());
+  ASSERT_TRUE(ThreadIdle(session));
   driver.SetRingIndices(GetParam().start, GetParam().start);
   std::vector<std::vector<unsigned char>> payloads;
   for (std::uint32_t i = 0; i < GetParam().count; ++i) {
@@ -340,11 +349,13 @@ TEST_P(BadIndices, StopTheDrainWithoutReadingOutsideTheRing) {
   auto* ring = driver.Ring();
   // Fill the slot the bad read index would name if it were taken modulo 1024.
   auto payload = sim::SimFireWireDriver::MakePayload(Fn(&Words), AddressSlot(&recorder), 99);
+  ASSERT_TRUE(ThreadIdle(session));
   driver.SetRingIndices(read % 1024, read % 1024);
   ASSERT_TRUE(driver.PostRing(1, payload));
   ASSERT_TRUE(driver.WaitRingDrained());
   ASSERT_EQ(recorder.Calls().size(), 1u);
 
+  ASSERT_TRUE(ThreadIdle(session));
   driver.SetRingIndices(write, read);
   driver.SignalEvent();
   std::this_thread::sleep_for(std::chrono::milliseconds(30));
@@ -352,6 +363,7 @@ TEST_P(BadIndices, StopTheDrainWithoutReadingOutsideTheRing) {
   EXPECT_EQ(driver.ReadIndex(), read);  // untouched
   EXPECT_EQ(driver.Ring(), ring);
 
+  ASSERT_TRUE(ThreadIdle(session));
   driver.SetRingIndices(7, 7);
   ASSERT_TRUE(driver.PostRing(1, sim::SimFireWireDriver::MakePayload(
                                      Fn(&Words), AddressSlot(&recorder), 42)));
