@@ -55,6 +55,11 @@ ClientModeApiSession::ClientModeApiSession() {
 
 ClientModeApiSession::~ClientModeApiSession() { Shutdown(); }
 
+void ClientModeApiSession::MarkReady() {
+  ready_.store(true);
+  ready_.notify_all();
+}
+
 void ClientModeApiSession::Shutdown() {
   if (shutDown_) return;
   shutDown_ = true;
@@ -65,6 +70,7 @@ void ClientModeApiSession::Shutdown() {
     if (thread != nullptr) {
       stopping_.store(true);
       connected_.store(false);
+      MarkReady();
       PulseEvent(event);
       if (WaitForSingleObject(thread, kStopWaitMs) == WAIT_TIMEOUT) {
         // The thread missed the pulse or is still inside the driver: it
@@ -143,6 +149,7 @@ DWORD WINAPI ClientModeApiSession::NotificationThreadProc(LPVOID header) {
 }
 
 void ClientModeApiSession::NotificationLoop() {
+  threadHandleStored_.wait(false);
   HANDLE event = EventHandle();
   connected_.store(SendRequest(DriverFunctionConnect, 0, kDriverConnectArgument) != 0);
   PulseEvent(event);
@@ -151,9 +158,16 @@ void ClientModeApiSession::NotificationLoop() {
   auto* ring = SlotAddress<unsigned char>(Load64(header_, H::kRingAddress));
   if (ring == nullptr || Load32(ring, R::kSizeWord) != R::kSize) return;
 
-  threadHandleStored_.wait(false);
   SetThreadPriority(ThreadHandle(), THREAD_PRIORITY_TIME_CRITICAL);
   EnableProAudioThreadPriority();
+
+  // Nothing is dispatched before the session is whole. APCs run only in the
+  // alertable wait below, so they wait too. Records the driver added in the
+  // meantime are taken now: their signal may have gone to the constructor's
+  // wait or been cleared by the pulse.
+  ready_.wait(false);
+  if (!Serving()) return;
+  DrainRing();
 
   while (Serving()) {
     WaitForSingleObjectEx(event, INFINITE, TRUE);

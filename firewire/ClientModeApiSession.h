@@ -40,6 +40,9 @@ class ClientModeApiSession {
   // destructor in the hierarchy calls it first, so that the thread never
   // dispatches into a half-destroyed object; only the first call acts.
   void Shutdown();
+  // The most derived constructor calls it last: until then the thread
+  // dispatches nothing, so no notification reaches a half-built object.
+  void MarkReady();
 
  private:
   void NotificationLoop();
@@ -54,14 +57,16 @@ class ClientModeApiSession {
   // connect answer arriving late cannot set the thread serving again.
   std::atomic<bool> stopping_{false};
   // The thread's handle is stored after CreateThread returns; the thread
-  // reads it only once it is there.
+  // waits for it before it connects, since the driver may take it then.
   std::atomic<bool> threadHandleStored_{false};
+  // Set by MarkReady, or by Shutdown so that a held thread can end.
+  std::atomic<bool> ready_{false};
   bool shutDown_ = false;
 };
 
 class Audio_ClientModeApiSession : public ClientModeApiSession {
  public:
-  Audio_ClientModeApiSession() = default;
+  Audio_ClientModeApiSession() { MarkReady(); }
   ~Audio_ClientModeApiSession() override;
   void OnNotification(std::uint32_t code, const void* payload) override;
 };

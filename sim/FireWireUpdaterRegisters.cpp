@@ -12,7 +12,7 @@ uint32_t FireWireUpdaterRegisters::Read(uint32_t address)
     case kStatus:
         if (m_busyLeft > 0) {
             --m_busyLeft;
-            value = kBusyStatus;
+            value = m_busyStatus;
         }
         break;
     case kResult:
@@ -91,6 +91,12 @@ void FireWireUpdaterRegisters::SetBusyPolls(uint32_t polls)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_busyPolls = polls;
+}
+
+void FireWireUpdaterRegisters::SetBusyStatus(uint32_t status)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_busyStatus = status;
 }
 
 void FireWireUpdaterRegisters::SetRefuseUnlock(bool refuse)

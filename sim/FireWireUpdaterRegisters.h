@@ -48,6 +48,8 @@ public:
     // Knobs.
     // Status reads that show busy after each command (default 1).
     void SetBusyPolls(uint32_t polls);
+    // The status word those reads answer (default kBusyStatus).
+    void SetBusyStatus(uint32_t status);
     // The unit ignores the unlock word, so flash is never programmed.
     void SetRefuseUnlock(bool refuse);
 
@@ -75,6 +77,7 @@ private:
     uint32_t m_result = 0;
     uint32_t m_busyPolls = 1;
     uint32_t m_busyLeft = 0;
+    uint32_t m_busyStatus = kBusyStatus;
     bool m_refuseUnlock = false;
     bool m_unlocked = false;
     size_t m_lockedPrograms = 0;

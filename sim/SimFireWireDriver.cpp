@@ -95,6 +95,18 @@ void SimFireWireDriver::SetRingSizeWord(std::uint32_t size) {
   ringSizeWord_ = size;
 }
 
+void SimFireWireDriver::SetRingAtConnect(std::uint32_t code,
+                                         const std::vector<unsigned char>& payload) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ringAtConnect_ = AtConnect{true, code, payload};
+}
+
+void SimFireWireDriver::SetApcAtConnect(std::uint32_t code,
+                                        const std::vector<unsigned char>& payload) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  apcAtConnect_ = AtConnect{true, code, payload};
+}
+
 void SimFireWireDriver::SetApiError(std::uint32_t api, std::int32_t code, const std::string& text,
                                     std::uint32_t result) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -158,6 +170,11 @@ std::vector<SimFireWireDriver::Registration> SimFireWireDriver::Registrations() 
 bool SimFireWireDriver::Connected() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return header_ != nullptr;
+}
+
+std::uint64_t SimFireWireDriver::ThreadHandleAtConnect() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return threadHandleAtConnect_;
 }
 
 const unsigned char* SimFireWireDriver::Header() const {
@@ -226,6 +243,7 @@ std::uint32_t SimFireWireDriver::Connect(unsigned char* header) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     delay = connectDelay_;
+    threadHandleAtConnect_ = header == nullptr ? 0 : Load64(header, H::kThreadHandle);
   }
   if (delay != 0) Sleep(delay);
   std::lock_guard<std::mutex> lock(mutex_);
@@ -246,6 +264,8 @@ std::uint32_t SimFireWireDriver::Connect(unsigned char* header) {
     Store32(ring, R::kSizeWord, ringSizeWord_);
     Store64(header, H::kRingAddress, AddressSlot(ring));
   }
+  if (ringAtConnect_.set) PostRingLocked(ringAtConnect_.code, {ringAtConnect_.payload}, false);
+  if (apcAtConnect_.set) QueueApcLocked(apcAtConnect_.code, apcAtConnect_.payload);
   return connectResult_;
 }
 
@@ -400,6 +420,12 @@ bool SimFireWireDriver::PostRing(std::uint32_t code, const std::vector<unsigned 
 bool SimFireWireDriver::PostRingBatch(std::uint32_t code,
                                       const std::vector<std::vector<unsigned char>>& payloads) {
   std::lock_guard<std::mutex> lock(mutex_);
+  return PostRingLocked(code, payloads, true);
+}
+
+bool SimFireWireDriver::PostRingLocked(std::uint32_t code,
+                                       const std::vector<std::vector<unsigned char>>& payloads,
+                                       bool signal) {
   if (header_ == nullptr || !ring_) return false;
   auto* ring = reinterpret_cast<unsigned char*>(ring_.get());
   auto* writeIndex = reinterpret_cast<LONG volatile*>(ring + R::kWriteIndex);
@@ -419,12 +445,17 @@ bool SimFireWireDriver::PostRingBatch(std::uint32_t code,
     write = (write + 1) % R::kSlotCount;
   }
   InterlockedExchange(writeIndex, static_cast<LONG>(write));
-  if (event_ != nullptr) SetEvent(event_);
+  if (signal && event_ != nullptr) SetEvent(event_);
   return true;
 }
 
 bool SimFireWireDriver::QueueApc(std::uint32_t code, const std::vector<unsigned char>& payload) {
   std::lock_guard<std::mutex> lock(mutex_);
+  return QueueApcLocked(code, payload);
+}
+
+bool SimFireWireDriver::QueueApcLocked(std::uint32_t code,
+                                       const std::vector<unsigned char>& payload) {
   if (header_ == nullptr) return false;
   HANDLE thread = SlotAddress<void>(Load64(header_, H::kThreadHandle));
   auto routine = reinterpret_cast<PAPCFUNC>(
@@ -487,12 +518,12 @@ std::uint32_t SimFireWireDriver::ReadIndex() const {
       InterlockedCompareExchange(reinterpret_cast<LONG volatile*>(ring + R::kReadIndex), 0, 0));
 }
 
-bool SimFireWireDriver::WaitRingDrained(DWORD ms) {
+bool SimFireWireDriver::WaitRingDrained(DWORD ms, bool resignal) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   for (int round = 1; std::chrono::steady_clock::now() < deadline; ++round) {
     if (ReadIndex() == WriteIndex()) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    if (round % 5 == 0) SignalEvent();
+    if (resignal && round % 5 == 0) SignalEvent();
   }
   return ReadIndex() == WriteIndex();
 }

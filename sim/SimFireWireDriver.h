@@ -77,6 +77,13 @@ class SimFireWireDriver : public platform::host::DriverDevice {
   void SetVersionAnswer(std::uint32_t answer);  // default 0 (accepted)
   void SetProvideRing(bool provide);            // default true
   void SetRingSizeWord(std::uint32_t size);     // default 309264
+  // Notifications the driver sends while it answers a connect, before the
+  // answer: a ring record (written and the write index advanced) and an APC
+  // to the thread named in header slot 0x14. The event is not signalled: a
+  // signal that early lands before the client's thread waits, and the
+  // constructor's wait or the thread's pulse takes it.
+  void SetRingAtConnect(std::uint32_t code, const std::vector<unsigned char>& payload);
+  void SetApcAtConnect(std::uint32_t code, const std::vector<unsigned char>& payload);
   // Every later call of that API function fails: the code and text go to the
   // caller's error record, and the call answers result.
   void SetApiError(std::uint32_t api, std::int32_t code, const std::string& text,
@@ -119,6 +126,9 @@ class SimFireWireDriver : public platform::host::DriverDevice {
   };
   std::vector<Registration> Registrations() const;
   bool Connected() const;
+  // Header slot 0x14 (the notification thread's handle) as it was when the
+  // last connect request arrived.
+  std::uint64_t ThreadHandleAtConnect() const;
   // The session header of the connected client, or null.
   const unsigned char* Header() const;
 
@@ -149,10 +159,11 @@ class SimFireWireDriver : public platform::host::DriverDevice {
   std::uint32_t WriteIndex() const;
   std::uint32_t ReadIndex() const;
   // Waits (real time, bounded) until the client has taken every ring record.
-  // Like a driver with records still waiting, it signals the event again
-  // every few milliseconds: a client that resets the event after its drain
-  // can miss a signal that came just before the reset.
-  bool WaitRingDrained(DWORD ms = 5000);
+  // With resignal, like a driver with records still waiting, it signals the
+  // event again every few milliseconds: a client that resets the event after
+  // its drain can miss a signal that came just before the reset. Without it,
+  // the client must take everything on the signals it already had.
+  bool WaitRingDrained(DWORD ms = 5000, bool resignal = true);
 
   // ---- DriverDevice
   DWORD OnOpen(std::uint64_t openId, const platform::host::OpenRecord& open) override;
@@ -162,6 +173,10 @@ class SimFireWireDriver : public platform::host::DriverDevice {
  private:
   struct ApcItem;
   std::uint32_t Connect(unsigned char* header);
+  // With mutex_ held.
+  bool PostRingLocked(std::uint32_t code, const std::vector<std::vector<unsigned char>>& payloads,
+                      bool signal);
+  bool QueueApcLocked(std::uint32_t code, const std::vector<unsigned char>& payload);
   void Disconnect(unsigned char* header);
   std::uint32_t CallApi(std::uint32_t api, std::uint64_t argument);
   std::shared_ptr<SimFireWireUnit> FindUnit(std::uint64_t id) const;
@@ -176,6 +191,14 @@ class SimFireWireDriver : public platform::host::DriverDevice {
   std::uint32_t versionAnswer_ = 0;
   bool provideRing_ = true;
   std::uint32_t ringSizeWord_;
+  struct AtConnect {
+    bool set = false;
+    std::uint32_t code = 0;
+    std::vector<unsigned char> payload;
+  };
+  AtConnect ringAtConnect_;
+  AtConnect apcAtConnect_;
+  std::uint64_t threadHandleAtConnect_ = 0;
   struct ApiError {
     std::int32_t code;
     std::string text;

@@ -72,6 +72,14 @@ HANDLE ThreadOf(const Audio_ClientModeApiSession& s) {
   return FireWire::SlotAddress<void>(Load64(s.Header(), H::kThreadHandle));
 }
 
+// True once the notification thread is blocked in its wait with the event
+// not signalled: only then may a test set the ring's indices, since the
+// thread reads the two one after the other while it drains.
+bool ThreadIdle(const Audio_ClientModeApiSession& s) {
+  HANDLE event = FireWire::SlotAddress<void>(Load64(s.Header(), H::kEventHandle));
+  return fwtest::WaitFor([&] { return platform::host::WaitingThreads(event) == 1; });
+}
+
 using SessionTest = fwtest::DriverFixture;
 
 TEST(DriverIoctl, CodesOfTheThreeFunctions) {
@@ -211,6 +219,7 @@ TEST_P(RingDrain, DeliversEveryRecordInSlotOrderAndWraps) {
   Recorder recorder;
   Audio_ClientModeApiSession session;
   ASSERT_FALSE(session.IsNotConnected());
+  ASSERT_TRUE(ThreadIdle(session));
   driver.SetRingIndices(GetParam().start, GetParam().start);
   std::vector<std::vector<unsigned char>> payloads;
   for (std::uint32_t i = 0; i < GetParam().count; ++i) {
@@ -222,7 +231,8 @@ TEST_P(RingDrain, DeliversEveryRecordInSlotOrderAndWraps) {
   } else {
     ASSERT_TRUE(driver.PostRingBatch(1, payloads));
   }
-  ASSERT_TRUE(driver.WaitRingDrained());
+  // One signal for the whole batch: the client takes every record on it.
+  ASSERT_TRUE(driver.WaitRingDrained(2000, /*resignal=*/false));
   auto calls = recorder.Calls();
   ASSERT_EQ(calls.size(), GetParam().count);
   for (std::uint32_t i = 0; i < calls.size(); ++i) {
@@ -241,6 +251,70 @@ INSTANTIATE_TEST_SUITE_P(Cases, RingDrain,
                            return "From" + std::to_string(info.param.start) + "Take" +
                                   std::to_string(info.param.count);
                          });
+
+// A driver that takes the thread's handle when the client connects (to
+// queue its APCs) finds it in the header already.
+TEST_F(SessionTest, TheThreadHandleIsInTheHeaderWhenTheConnectArrives) {
+  for (int round = 0; round < 200; ++round) {
+    SCOPED_TRACE(round);
+    Audio_ClientModeApiSession session;
+    ASSERT_FALSE(session.IsNotConnected());
+    EXPECT_NE(driver.ThreadHandleAtConnect(), 0u);
+    EXPECT_EQ(driver.ThreadHandleAtConnect(), Load64(session.Header(), H::kThreadHandle));
+  }
+}
+
+struct AtConnectCase {
+  const char* name;
+  bool ring;
+  bool apc;
+};
+
+void PrintTo(const AtConnectCase& c, std::ostream* os) { *os << c.name; }
+
+// Notifications that the driver sends while it answers the connect reach
+// the session once it is built: nothing dispatches into a session whose
+// construction has not finished, and the ring record, whose signal came
+// before the thread waited, is taken without a further signal.
+class NotificationAtConnect : public SessionTest,
+                              public ::testing::WithParamInterface<AtConnectCase> {};
+
+TEST_P(NotificationAtConnect, IsDeliveredOnceTheSessionIsBuilt) {
+  Recorder recorder;
+  std::vector<std::uint32_t> expected;  // the first word of each, in delivery order
+  if (GetParam().ring) {
+    driver.SetRingAtConnect(1, sim::SimFireWireDriver::MakePayload(Fn(&Words),
+                                                                   AddressSlot(&recorder), 1));
+    expected.push_back(1);
+  }
+  if (GetParam().apc) {
+    driver.SetApcAtConnect(2, sim::SimFireWireDriver::MakePayload(Fn(&Words),
+                                                                  AddressSlot(&recorder), 2));
+    expected.push_back(2);
+  }
+  for (int round = 0; round < 10; ++round) {
+    SCOPED_TRACE(round);
+    {
+      Audio_ClientModeApiSession session;
+      ASSERT_FALSE(session.IsNotConnected());
+      ASSERT_TRUE(
+          fwtest::WaitFor([&] { return recorder.Calls().size() >= expected.size(); }, 2000));
+      EXPECT_TRUE(driver.WaitRingDrained(2000, /*resignal=*/false));
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      std::vector<std::uint32_t> words;
+      for (const Call& call : recorder.Calls()) words.push_back(call.a);
+      EXPECT_EQ(words, expected);
+    }
+    std::lock_guard<std::mutex> lock(recorder.mutex);
+    recorder.calls.clear();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(RingOrApc, NotificationAtConnect,
+                         ::testing::Values(AtConnectCase{"Ring", true, false},
+                                           AtConnectCase{"Apc", false, true},
+                                           AtConnectCase{"Both", true, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // Size 0 stands for no ring at all.
 class BadRing : public SessionTest, public ::testing::WithParamInterface<std::uint32_t> {};
@@ -275,11 +349,13 @@ TEST_P(BadIndices, StopTheDrainWithoutReadingOutsideTheRing) {
   auto* ring = driver.Ring();
   // Fill the slot the bad read index would name if it were taken modulo 1024.
   auto payload = sim::SimFireWireDriver::MakePayload(Fn(&Words), AddressSlot(&recorder), 99);
+  ASSERT_TRUE(ThreadIdle(session));
   driver.SetRingIndices(read % 1024, read % 1024);
   ASSERT_TRUE(driver.PostRing(1, payload));
   ASSERT_TRUE(driver.WaitRingDrained());
   ASSERT_EQ(recorder.Calls().size(), 1u);
 
+  ASSERT_TRUE(ThreadIdle(session));
   driver.SetRingIndices(write, read);
   driver.SignalEvent();
   std::this_thread::sleep_for(std::chrono::milliseconds(30));
@@ -287,6 +363,7 @@ TEST_P(BadIndices, StopTheDrainWithoutReadingOutsideTheRing) {
   EXPECT_EQ(driver.ReadIndex(), read);  // untouched
   EXPECT_EQ(driver.Ring(), ring);
 
+  ASSERT_TRUE(ThreadIdle(session));
   driver.SetRingIndices(7, 7);
   ASSERT_TRUE(driver.PostRing(1, sim::SimFireWireDriver::MakePayload(
                                      Fn(&Words), AddressSlot(&recorder), 42)));

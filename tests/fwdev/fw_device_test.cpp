@@ -336,6 +336,46 @@ TEST_F(FireWireDeviceTest, CommandPollsStatusUntilTheBusyBitsClear)
     EXPECT_THAT(accesses, ElementsAreArray(expected));
 }
 
+struct BusyCase {
+    uint32_t status;
+    bool busy;
+};
+
+void PrintTo(const BusyCase& c, std::ostream* os)
+{
+    *os << std::hex << "0x" << c.status;
+}
+
+class FireWireBusyTest : public FireWireDeviceTest,
+                         public ::testing::WithParamInterface<BusyCase> {};
+
+// Only bits 16-23 of the status word mean busy.
+TEST_P(FireWireBusyTest, OnlyTheBusyBitsKeepThePollGoing)
+{
+    const BusyCase& c = GetParam();
+    registers.SetBusyPolls(2);
+    registers.SetBusyStatus(c.status);
+    const std::vector<uint8_t> data = sim::PatternBytes(16);
+    StdoutCapture output;
+    device->VerifyInternalChecksum(data.data(), 16, 0);
+    output.Take();
+
+    std::vector<uint32_t> statusReads;
+    for (const Access& a : Accesses())
+        if (!a.write && a.address == kStatus)
+            statusReads.push_back(a.value);
+    if (c.busy)
+        EXPECT_THAT(statusReads, ElementsAre(c.status, c.status, 0u));
+    else
+        EXPECT_THAT(statusReads, ElementsAre(c.status));
+}
+
+INSTANTIATE_TEST_SUITE_P(StatusWords, FireWireBusyTest,
+                         ::testing::Values(BusyCase{0x00800000, true}, BusyCase{0x00FF0000, true},
+                                           BusyCase{0x01000000, false},
+                                           BusyCase{0x0000FFFF, false},
+                                           BusyCase{0xFF00FFFF, false}));
+
 TEST_F(FireWireDeviceTest, EveryCommandSleepsBeforeLookingAtTheStatus)
 {
     // 2000 ms scaled by 0.01: at least 20 ms for one command and its poll.
