@@ -16,40 +16,16 @@
 #include "device/UpdateStatus.h"
 #include "sim/ImageBuilder.h"
 #include "sim/UpdaterUnit.h"
+#include "tests/support/trace_client.h"
 
 namespace {
 
 using sim::UnitCommand;
+using support::TraceClient;
 using testing::ElementsAre;
 using testing::ElementsAreArray;
 
 constexpr const char* kFile = "unit.bin";
-
-// Records the client calls into a shared trace.
-class TraceClient : public UpdaterDlgClient {
-public:
-    explicit TraceClient(std::vector<std::string>& trace) : m_trace(trace) {}
-    void SetRecordPosAndRedraw(int p) override { m_trace.push_back("redraw " + std::to_string(p)); }
-    void SetRecordRange(int l, int h) override
-    {
-        m_trace.push_back("range " + std::to_string(l) + " " + std::to_string(h));
-    }
-    void SetRecordPos(int p) override { m_trace.push_back("pos " + std::to_string(p)); }
-    void RefreshStatus() override { m_trace.push_back("refresh"); }
-    void ReportProgress() override
-    {
-        m_trace.push_back("progress");
-        if (device)
-            progress.push_back(device->GetBytesDone());
-    }
-    void SetStatus(int s) override { m_trace.push_back("status " + std::to_string(s)); }
-
-    Device* device = nullptr;
-    std::vector<uint32_t> progress; // bytes done at each progress report
-
-private:
-    std::vector<std::string>& m_trace;
-};
 
 // A bus-less device: the chunk buffer is filled in 48-byte packets straight
 // into the unit, commands are executed on it directly.
