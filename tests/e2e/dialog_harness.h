@@ -28,6 +28,15 @@ struct Shown {
   int overallPos = 0;
 };
 
+// The texts the refreshes showed, each run of equal texts once.
+inline std::vector<std::wstring> DistinctTexts(const std::vector<Shown>& refreshes) {
+  std::vector<std::wstring> texts;
+  for (const Shown& s : refreshes) {
+    if (texts.empty() || texts.back() != s.text) texts.push_back(s.text);
+  }
+  return texts;
+}
+
 // The dialog as the program runs it; every refresh is also written down
 // with what the controls show right after it.
 class RecordingDlg : public CUpdaterDlg {
@@ -49,13 +58,7 @@ class RecordingDlg : public CUpdaterDlg {
   }
 
   // The texts shown, each run of equal texts once.
-  std::vector<std::wstring> DistinctTexts() const {
-    std::vector<std::wstring> texts;
-    for (const Shown& s : refreshes) {
-      if (texts.empty() || texts.back() != s.text) texts.push_back(s.text);
-    }
-    return texts;
-  }
+  std::vector<std::wstring> DistinctTexts() const { return e2e::DistinctTexts(refreshes); }
 
   std::vector<Shown> refreshes;
 };
@@ -106,6 +109,14 @@ class ScopedWorkDir {
  private:
   std::filesystem::path dir_;
   std::filesystem::path previous_;
+};
+
+// What every dialog suite stands on: link timing and the detection timer at
+// a small scale, and a fresh working directory for the image files.
+class DialogTest : public testing::Test {
+ protected:
+  ScopedTimeScale scale{0.02};
+  ScopedWorkDir dir;
 };
 
 }  // namespace e2e
