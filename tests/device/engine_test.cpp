@@ -3,11 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -17,6 +14,7 @@
 #include "sim/ImageBuilder.h"
 #include "sim/UpdaterUnit.h"
 #include "tests/support/trace_client.h"
+#include "tests/support/work_dir.h"
 
 namespace {
 
@@ -112,17 +110,8 @@ class EngineTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        m_previous = std::filesystem::current_path();
-        char pattern[] = "/tmp/varn-engine-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_dir = pattern;
-        std::filesystem::current_path(m_dir);
+        ASSERT_TRUE(m_workDir.ok());
         client.device = &device;
-    }
-    void TearDown() override
-    {
-        std::filesystem::current_path(m_previous);
-        std::filesystem::remove_all(m_dir);
     }
 
     // The unit's commands other than display texts.
@@ -146,8 +135,7 @@ protected:
     SimDevice device{&client, unit, trace};
 
 private:
-    std::filesystem::path m_previous;
-    std::filesystem::path m_dir;
+    support::ScopedWorkDir m_workDir{"varn-engine"};
 };
 
 constexpr uint32_t kHs = sim::ImageBuilder::kDefaultRecordHeaderSize;

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <platform/timescale.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +18,7 @@
 #include "sim/SimHidUnit.h"
 #include "sim/UpdaterUnit.h"
 #include "tests/support/trace_client.h"
+#include "tests/support/work_dir.h"
 
 namespace {
 
@@ -110,18 +110,12 @@ protected:
         // 10 s reply waits last 200 ms: short, yet long enough that no
         // answer is late on a loaded machine.
         platform::SetTimeScale(0.02);
-        char pattern[] = "/tmp/usbdev-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_dir = pattern;
-        m_previous = std::filesystem::current_path();
-        std::filesystem::current_path(m_dir);
+        ASSERT_TRUE(m_workDir.ok());
     }
     void TearDown() override
     {
         device.reset();
         hid.reset();
-        std::filesystem::current_path(m_previous);
-        std::filesystem::remove_all(m_dir);
         platform::SetTimeScale(1.0);
     }
 
@@ -162,9 +156,8 @@ protected:
     std::unique_ptr<DeviceUtilitiesUSB> device;
 
 private:
-    std::filesystem::path m_dir;
-    std::filesystem::path m_previous;
     std::vector<uint8_t> m_image;
+    support::ScopedWorkDir m_workDir{"usbdev"};
 };
 
 TEST(UsbFirmwareFileNameTest, TenModelsTenFiles)
