@@ -123,6 +123,15 @@ protected:
                 out.push_back(c);
         return out;
     }
+    // The unit's commands of one kind, in order.
+    std::vector<UnitCommand> CommandsOf(uint32_t command) const
+    {
+        std::vector<UnitCommand> out;
+        for (const auto& c : unit.Log())
+            if (c.command == command)
+                out.push_back(c);
+        return out;
+    }
     int Run(const sim::ImageBuilder& image)
     {
         EXPECT_TRUE(image.WriteFile(kFile));
@@ -209,10 +218,7 @@ TEST_F(EngineTest, RecordFailingThreeTimesIsReportedButTheWalkGoesOn)
     const sim::ImageBuilder image = sim::ImageBuilder().Internal(0x100, bad).Internal(0x2000, good);
     EXPECT_EQ(Run(image), UpdateStatusUnverified);
 
-    std::vector<UnitCommand> programs;
-    for (const auto& c : FlashCommands())
-        if (c.command == 8)
-            programs.push_back(c);
+    const std::vector<UnitCommand> programs = CommandsOf(8);
     EXPECT_THAT(programs, ElementsAre(UnitCommand{8, 0x100, 100, 0}, UnitCommand{8, 0x100, 100, 0},
                                       UnitCommand{8, 0x100, 100, 0}, UnitCommand{8, 0x2000, 64, 0}));
     EXPECT_EQ(unit.ReadInternal(0x2000, 64), good);
@@ -249,10 +255,7 @@ TEST_F(EngineTest, ExternalRecordSplitsIntoFifteenPagesAndTheRest)
     const auto data = sim::PatternBytes(8448);
     EXPECT_EQ(Run(sim::ImageBuilder().External(3, data)), UpdateStatusDone);
     EXPECT_THAT(device.fills, ElementsAre(7920u, 528u));
-    std::vector<UnitCommand> programs;
-    for (const auto& c : FlashCommands())
-        if (c.command == 6)
-            programs.push_back(c);
+    const std::vector<UnitCommand> programs = CommandsOf(6);
     EXPECT_THAT(programs, ElementsAre(UnitCommand{6, 3, 15, 0}, UnitCommand{6, 18, 1, 0}));
     EXPECT_EQ(unit.ReadExternal(3, 8448), data);
     EXPECT_THAT(client.progress, ElementsAre(kHs + 7920, kHs + 8448, kHs + 8448));
@@ -263,10 +266,7 @@ TEST_F(EngineTest, InternalRecordSplitsAtTheChunkSize)
     const auto data = sim::PatternBytes(10000);
     EXPECT_EQ(Run(sim::ImageBuilder().Internal(0x4000, data)), UpdateStatusDone);
     EXPECT_THAT(device.fills, ElementsAre(8192u, 1808u));
-    std::vector<UnitCommand> programs;
-    for (const auto& c : FlashCommands())
-        if (c.command == 8)
-            programs.push_back(c);
+    const std::vector<UnitCommand> programs = CommandsOf(8);
     EXPECT_THAT(programs, ElementsAre(UnitCommand{8, 0x4000, 8192, 0},
                                       UnitCommand{8, 0x4000 + 8192, 1808, 0}));
     EXPECT_EQ(unit.ReadInternal(0x4000, 10000), data);
