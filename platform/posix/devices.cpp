@@ -130,9 +130,16 @@ struct FileObject : Waitable {
       bytes = std::min<std::size_t>(report->size(), read.size);
       std::memcpy(read.buffer, report->data(), bytes);
     }
-    StoreResult(*read.overlapped, status, bytes);
-    if (read.event) {
-      read.event->Set();
+    Finish(*read.overlapped, read.event, status, bytes);
+  }
+
+  // An I/O's end: its result stored, then its event set, or the handle
+  // itself signalled when it has none.
+  void Finish(OVERLAPPED& overlapped, const std::shared_ptr<Event>& event, NTSTATUS status,
+              ULONG_PTR bytes) {
+    StoreResult(overlapped, status, bytes);
+    if (event) {
+      event->Set();
     } else {
       Signal(true);
     }
@@ -205,6 +212,28 @@ std::shared_ptr<FileObject> LookupFile(HANDLE handle) {
   std::shared_ptr<FileObject> file = Lookup<FileObject>(handle);
   if (!file) SetLastError(ERROR_INVALID_HANDLE);
   return file;
+}
+
+// The event the caller's OVERLAPPED names, if any; false when it names a
+// handle that is no event.
+bool EventOf(const OVERLAPPED* overlapped, std::shared_ptr<Event>& event) {
+  if (!overlapped || !overlapped->hEvent) return true;
+  event = Lookup<Event>(overlapped->hEvent);
+  if (!event) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return false;
+  }
+  return true;
+}
+
+// False once the handle has been closed under a caller still holding it.
+bool StillOpen(const FileObject& file) {
+  std::lock_guard<std::mutex> lock(file.entry->mutex);
+  if (file.closed) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return false;
+  }
+  return true;
 }
 
 std::vector<OpenRecord> OpensOf(const std::shared_ptr<DeviceEntry>& entry) {
@@ -491,13 +520,7 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
   BYTE* buffer = static_cast<BYTE*>(lpBuffer);
 
   std::shared_ptr<Event> event;
-  if (lpOverlapped && lpOverlapped->hEvent) {
-    event = Lookup<Event>(lpOverlapped->hEvent);
-    if (!event) {
-      SetLastError(ERROR_INVALID_HANDLE);
-      return FALSE;
-    }
-  }
+  if (!EventOf(lpOverlapped, event)) return FALSE;
   OVERLAPPED local{};
   OVERLAPPED& overlapped = overlappedHandle ? *lpOverlapped : local;
   std::shared_ptr<Event> completion = overlappedHandle ? event : std::make_shared<Event>(true, false);
@@ -570,22 +593,10 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
     return FALSE;
   }
   std::shared_ptr<Event> event;
-  if (lpOverlapped && lpOverlapped->hEvent) {
-    event = Lookup<Event>(lpOverlapped->hEvent);
-    if (!event) {
-      SetLastError(ERROR_INVALID_HANDLE);
-      return FALSE;
-    }
-    event->Reset();
-  }
+  if (!EventOf(lpOverlapped, event)) return FALSE;
+  if (event) event->Reset();
+  if (!StillOpen(*file)) return FALSE;
   DeviceEntry& entry = *file->entry;
-  {
-    std::lock_guard<std::mutex> lock(entry.mutex);
-    if (file->closed) {
-      SetLastError(ERROR_INVALID_HANDLE);
-      return FALSE;
-    }
-  }
   NTSTATUS status = STATUS_DEVICE_NOT_CONNECTED;
   if (PresentOf(file->entry)) {
     GateCall call(entry.gate);
@@ -597,14 +608,7 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
     }
   }
   const ULONG_PTR bytes = status == STATUS_SUCCESS ? nNumberOfBytesToWrite : 0;
-  if (lpOverlapped) {
-    StoreResult(*lpOverlapped, status, bytes);
-    if (event) {
-      event->Set();
-    } else {
-      file->Signal(true);
-    }
-  }
+  if (lpOverlapped) file->Finish(*lpOverlapped, event, status, bytes);
   if (status != STATUS_SUCCESS) {
     SetLastError(ErrorOf(status));
     return FALSE;
@@ -682,22 +686,10 @@ BOOL DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, D
     return FALSE;
   }
   std::shared_ptr<Event> event;
-  if (lpOverlapped && lpOverlapped->hEvent) {
-    event = Lookup<Event>(lpOverlapped->hEvent);
-    if (!event) {
-      SetLastError(ERROR_INVALID_HANDLE);
-      return FALSE;
-    }
-    event->Reset();
-  }
+  if (!EventOf(lpOverlapped, event)) return FALSE;
+  if (event) event->Reset();
+  if (!StillOpen(*file)) return FALSE;
   DeviceEntry& entry = *file->entry;
-  {
-    std::lock_guard<std::mutex> lock(entry.mutex);
-    if (file->closed) {
-      SetLastError(ERROR_INVALID_HANDLE);
-      return FALSE;
-    }
-  }
   DWORD error = ERROR_DEVICE_NOT_CONNECTED;
   DWORD returned = 0;
   if (PresentOf(file->entry)) {
@@ -709,14 +701,9 @@ BOOL DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, D
   }
   if (lpBytesReturned) *lpBytesReturned = returned;
   if (lpOverlapped) {
-    StoreResult(*lpOverlapped,
-                error == ERROR_SUCCESS ? STATUS_SUCCESS : static_cast<NTSTATUS>(0xC0000001),
-                returned);
-    if (event) {
-      event->Set();
-    } else {
-      file->Signal(true);
-    }
+    file->Finish(*lpOverlapped, event,
+                 error == ERROR_SUCCESS ? STATUS_SUCCESS : static_cast<NTSTATUS>(0xC0000001),
+                 returned);
   }
   if (error != ERROR_SUCCESS) {
     SetLastError(error);

@@ -3,11 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -16,40 +13,17 @@
 #include "device/UpdateStatus.h"
 #include "sim/ImageBuilder.h"
 #include "sim/UpdaterUnit.h"
+#include "tests/support/trace_client.h"
+#include "tests/support/work_dir.h"
 
 namespace {
 
 using sim::UnitCommand;
+using support::TraceClient;
 using testing::ElementsAre;
 using testing::ElementsAreArray;
 
 constexpr const char* kFile = "unit.bin";
-
-// Records the client calls into a shared trace.
-class TraceClient : public UpdaterDlgClient {
-public:
-    explicit TraceClient(std::vector<std::string>& trace) : m_trace(trace) {}
-    void SetRecordPosAndRedraw(int p) override { m_trace.push_back("redraw " + std::to_string(p)); }
-    void SetRecordRange(int l, int h) override
-    {
-        m_trace.push_back("range " + std::to_string(l) + " " + std::to_string(h));
-    }
-    void SetRecordPos(int p) override { m_trace.push_back("pos " + std::to_string(p)); }
-    void RefreshStatus() override { m_trace.push_back("refresh"); }
-    void ReportProgress() override
-    {
-        m_trace.push_back("progress");
-        if (device)
-            progress.push_back(device->GetBytesDone());
-    }
-    void SetStatus(int s) override { m_trace.push_back("status " + std::to_string(s)); }
-
-    Device* device = nullptr;
-    std::vector<uint32_t> progress; // bytes done at each progress report
-
-private:
-    std::vector<std::string>& m_trace;
-};
 
 // A bus-less device: the chunk buffer is filled in 48-byte packets straight
 // into the unit, commands are executed on it directly.
@@ -136,17 +110,8 @@ class EngineTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        m_previous = std::filesystem::current_path();
-        char pattern[] = "/tmp/varn-engine-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_dir = pattern;
-        std::filesystem::current_path(m_dir);
+        ASSERT_TRUE(m_workDir.ok());
         client.device = &device;
-    }
-    void TearDown() override
-    {
-        std::filesystem::current_path(m_previous);
-        std::filesystem::remove_all(m_dir);
     }
 
     // The unit's commands other than display texts.
@@ -155,6 +120,15 @@ protected:
         std::vector<UnitCommand> out;
         for (const auto& c : unit.Log())
             if (c.command != DeviceCommandDisplayText)
+                out.push_back(c);
+        return out;
+    }
+    // The unit's commands of one kind, in order.
+    std::vector<UnitCommand> CommandsOf(uint32_t command) const
+    {
+        std::vector<UnitCommand> out;
+        for (const auto& c : unit.Log())
+            if (c.command == command)
                 out.push_back(c);
         return out;
     }
@@ -170,8 +144,7 @@ protected:
     SimDevice device{&client, unit, trace};
 
 private:
-    std::filesystem::path m_previous;
-    std::filesystem::path m_dir;
+    support::ScopedWorkDir m_workDir{"varn-engine"};
 };
 
 constexpr uint32_t kHs = sim::ImageBuilder::kDefaultRecordHeaderSize;
@@ -245,10 +218,7 @@ TEST_F(EngineTest, RecordFailingThreeTimesIsReportedButTheWalkGoesOn)
     const sim::ImageBuilder image = sim::ImageBuilder().Internal(0x100, bad).Internal(0x2000, good);
     EXPECT_EQ(Run(image), UpdateStatusUnverified);
 
-    std::vector<UnitCommand> programs;
-    for (const auto& c : FlashCommands())
-        if (c.command == 8)
-            programs.push_back(c);
+    const std::vector<UnitCommand> programs = CommandsOf(8);
     EXPECT_THAT(programs, ElementsAre(UnitCommand{8, 0x100, 100, 0}, UnitCommand{8, 0x100, 100, 0},
                                       UnitCommand{8, 0x100, 100, 0}, UnitCommand{8, 0x2000, 64, 0}));
     EXPECT_EQ(unit.ReadInternal(0x2000, 64), good);
@@ -285,10 +255,7 @@ TEST_F(EngineTest, ExternalRecordSplitsIntoFifteenPagesAndTheRest)
     const auto data = sim::PatternBytes(8448);
     EXPECT_EQ(Run(sim::ImageBuilder().External(3, data)), UpdateStatusDone);
     EXPECT_THAT(device.fills, ElementsAre(7920u, 528u));
-    std::vector<UnitCommand> programs;
-    for (const auto& c : FlashCommands())
-        if (c.command == 6)
-            programs.push_back(c);
+    const std::vector<UnitCommand> programs = CommandsOf(6);
     EXPECT_THAT(programs, ElementsAre(UnitCommand{6, 3, 15, 0}, UnitCommand{6, 18, 1, 0}));
     EXPECT_EQ(unit.ReadExternal(3, 8448), data);
     EXPECT_THAT(client.progress, ElementsAre(kHs + 7920, kHs + 8448, kHs + 8448));
@@ -299,10 +266,7 @@ TEST_F(EngineTest, InternalRecordSplitsAtTheChunkSize)
     const auto data = sim::PatternBytes(10000);
     EXPECT_EQ(Run(sim::ImageBuilder().Internal(0x4000, data)), UpdateStatusDone);
     EXPECT_THAT(device.fills, ElementsAre(8192u, 1808u));
-    std::vector<UnitCommand> programs;
-    for (const auto& c : FlashCommands())
-        if (c.command == 8)
-            programs.push_back(c);
+    const std::vector<UnitCommand> programs = CommandsOf(8);
     EXPECT_THAT(programs, ElementsAre(UnitCommand{8, 0x4000, 8192, 0},
                                       UnitCommand{8, 0x4000 + 8192, 1808, 0}));
     EXPECT_EQ(unit.ReadInternal(0x4000, 10000), data);

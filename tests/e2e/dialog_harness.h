@@ -6,15 +6,14 @@
 #include <platform/host/providers.h>
 #include <platform/host/ui_driver.h>
 #include <platform/timescale.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "../app/status_texts.h"
+#include "support/work_dir.h"
 
 namespace e2e {
 
@@ -27,6 +26,15 @@ struct Shown {
   bool buttonVisible = false;
   int overallPos = 0;
 };
+
+// The texts the refreshes showed, each run of equal texts once.
+inline std::vector<std::wstring> DistinctTexts(const std::vector<Shown>& refreshes) {
+  std::vector<std::wstring> texts;
+  for (const Shown& s : refreshes) {
+    if (texts.empty() || texts.back() != s.text) texts.push_back(s.text);
+  }
+  return texts;
+}
 
 // The dialog as the program runs it; every refresh is also written down
 // with what the controls show right after it.
@@ -49,13 +57,7 @@ class RecordingDlg : public CUpdaterDlg {
   }
 
   // The texts shown, each run of equal texts once.
-  std::vector<std::wstring> DistinctTexts() const {
-    std::vector<std::wstring> texts;
-    for (const Shown& s : refreshes) {
-      if (texts.empty() || texts.back() != s.text) texts.push_back(s.text);
-    }
-    return texts;
-  }
+  std::vector<std::wstring> DistinctTexts() const { return e2e::DistinctTexts(refreshes); }
 
   std::vector<Shown> refreshes;
 };
@@ -84,28 +86,12 @@ class ScopedTimeScale {
   ~ScopedTimeScale() { platform::SetTimeScale(1.0); }
 };
 
-// A fresh working directory for the test's life: the image files go there.
-class ScopedWorkDir {
- public:
-  ScopedWorkDir() {
-    char pattern[] = "/tmp/varn-e2e-XXXXXX";
-    if (mkdtemp(pattern) != nullptr) {
-      dir_ = pattern;
-      previous_ = std::filesystem::current_path();
-      std::filesystem::current_path(dir_);
-    }
-  }
-  ~ScopedWorkDir() {
-    if (!dir_.empty()) {
-      std::filesystem::current_path(previous_);
-      std::filesystem::remove_all(dir_);
-    }
-  }
-  bool ok() const { return !dir_.empty(); }
-
- private:
-  std::filesystem::path dir_;
-  std::filesystem::path previous_;
+// What every dialog suite stands on: link timing and the detection timer at
+// a small scale, and a fresh working directory for the image files.
+class DialogTest : public testing::Test {
+ protected:
+  ScopedTimeScale scale{0.02};
+  support::ScopedWorkDir dir{"varn-e2e"};
 };
 
 }  // namespace e2e

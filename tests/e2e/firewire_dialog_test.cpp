@@ -37,7 +37,7 @@ constexpr int kKind = ProductKindFireWire;
 constexpr std::uint64_t kOrvelId = 0x0001F2A500C0FFEEull;
 constexpr std::uint64_t kPaskoId = 0x0001F2A500C0BEEFull;
 
-class FireWireDialog : public testing::Test {
+class FireWireDialog : public DialogTest {
  protected:
   void SetUp() override { ASSERT_TRUE(dir.ok()); }
   void TearDown() override {
@@ -64,8 +64,6 @@ class FireWireDialog : public testing::Test {
     EXPECT_TRUE(script.Finished());
   }
 
-  ScopedTimeScale scale{0.02};
-  ScopedWorkDir dir;
   SimFireWireDriver driver;
   std::unique_ptr<RecordingDlg> dlg;
 };
@@ -404,6 +402,14 @@ class FireWireUpdate : public FireWireDialog {
         .External(4, PatternBytes(2 * 528, 6));
   }
 
+  // Runs the dialog with the script, the update's console traces kept out
+  // of the test's output.
+  void RunQuietly(Script& script) {
+    testing::internal::CaptureStdout();
+    Run(script);
+    testing::internal::GetCapturedStdout();
+  }
+
   UpdaterUnit unit;
   std::shared_ptr<SimFireWireUpdater> updater;
 };
@@ -416,14 +422,6 @@ std::vector<Shown> UpdateRefreshes(const RecordingDlg& d) {
     during.push_back(s);
   }
   return during;
-}
-
-std::vector<std::wstring> DistinctTexts(const std::vector<Shown>& refreshes) {
-  std::vector<std::wstring> texts;
-  for (const Shown& s : refreshes) {
-    if (texts.empty() || texts.back() != s.text) texts.push_back(s.text);
-  }
-  return texts;
 }
 
 TEST_F(FireWireUpdate, AnUpdateThroughTheDriverToTheEnd) {
@@ -445,9 +443,7 @@ TEST_F(FireWireUpdate, AnUpdateThroughTheDriverToTheEnd) {
         readyAgain = Visible(d.m_hWnd, IDC_UPDATE_NOW);
         PressEscape(d.m_hWnd);
       });
-  testing::internal::CaptureStdout();
-  Run(script);
-  testing::internal::GetCapturedStdout();
+  RunQuietly(script);
 
   const std::vector<Shown> during = UpdateRefreshes(d);
   ASSERT_FALSE(during.empty());
@@ -498,9 +494,7 @@ TEST_F(FireWireUpdate, ADriverErrorDuringTheUpdateDropsTheListener) {
         EXPECT_GT(driver.ApiCalls(ClientModeApiRegisterCallback), registrations);
         PressEscape(d.m_hWnd);
       });
-  testing::internal::CaptureStdout();
-  Run(script);
-  testing::internal::GetCapturedStdout();
+  RunQuietly(script);
   const std::vector<Shown> during = UpdateRefreshes(d);
   ASSERT_FALSE(during.empty());
   EXPECT_EQ(during.back().status, UpdateStatusDisconnected);

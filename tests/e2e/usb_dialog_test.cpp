@@ -45,10 +45,8 @@ class RefusingHidUnit : public SimHidUnit {
   std::atomic<int> queryOpens_{0};
 };
 
-class UsbDialog : public testing::Test {
+class UsbDialog : public DialogTest {
  protected:
-  ScopedTimeScale scale{0.02};
-  ScopedWorkDir dir;
   UpdaterUnit unit;
 };
 

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <platform/timescale.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +17,8 @@
 #include "sim/ImageBuilder.h"
 #include "sim/SimHidUnit.h"
 #include "sim/UpdaterUnit.h"
+#include "tests/support/trace_client.h"
+#include "tests/support/work_dir.h"
 
 namespace {
 
@@ -25,35 +26,10 @@ using sim::ImageBuilder;
 using sim::PatternBytes;
 using sim::SimHidUnit;
 using sim::UpdaterUnit;
+using support::TraceClient;
 using testing::ElementsAre;
 using testing::ElementsAreArray;
 using testing::IsEmpty;
-
-// Client calls and the commands the unit received, in one order.
-class TraceClient : public UpdaterDlgClient {
-public:
-    explicit TraceClient(std::vector<std::string>& trace) : m_trace(trace) {}
-    void SetRecordPosAndRedraw(int p) override { m_trace.push_back("redraw " + std::to_string(p)); }
-    void SetRecordRange(int l, int h) override
-    {
-        m_trace.push_back("range " + std::to_string(l) + " " + std::to_string(h));
-    }
-    void SetRecordPos(int p) override { m_trace.push_back("pos " + std::to_string(p)); }
-    void RefreshStatus() override { m_trace.push_back("refresh"); }
-    void ReportProgress() override
-    {
-        m_trace.push_back("progress");
-        if (device != nullptr)
-            bytesDone.push_back(device->GetBytesDone());
-    }
-    void SetStatus(int s) override { m_trace.push_back("status " + std::to_string(s)); }
-
-    Device* device = nullptr;
-    std::vector<uint32_t> bytesDone;
-
-private:
-    std::vector<std::string>& m_trace;
-};
 
 std::string Describe(const HidCommandReport& block)
 {
@@ -134,18 +110,12 @@ protected:
         // 10 s reply waits last 200 ms: short, yet long enough that no
         // answer is late on a loaded machine.
         platform::SetTimeScale(0.02);
-        char pattern[] = "/tmp/usbdev-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_dir = pattern;
-        m_previous = std::filesystem::current_path();
-        std::filesystem::current_path(m_dir);
+        ASSERT_TRUE(m_workDir.ok());
     }
     void TearDown() override
     {
         device.reset();
         hid.reset();
-        std::filesystem::current_path(m_previous);
-        std::filesystem::remove_all(m_dir);
         platform::SetTimeScale(1.0);
     }
 
@@ -186,9 +156,8 @@ protected:
     std::unique_ptr<DeviceUtilitiesUSB> device;
 
 private:
-    std::filesystem::path m_dir;
-    std::filesystem::path m_previous;
     std::vector<uint8_t> m_image;
+    support::ScopedWorkDir m_workDir{"usbdev"};
 };
 
 TEST(UsbFirmwareFileNameTest, TenModelsTenFiles)
@@ -275,7 +244,7 @@ TEST_F(UsbDevice, AHundredByteRecordGoesAsThreePacketsAndOneProgram)
     EXPECT_THAT(Chunks(blocks, data), ElementsAre(Chunk{3, 4, 8, 0x2000, 100}));
     EXPECT_THAT(Only("cmd 4"), ElementsAre("cmd 4", "cmd 4", "cmd 4"));
     // Bytes done at the chunk's progress report: header, then the data sent.
-    EXPECT_THAT(client.bytesDone, ElementsAre(ImageBuilder::kDefaultRecordHeaderSize + 100));
+    EXPECT_THAT(client.progress, ElementsAre(ImageBuilder::kDefaultRecordHeaderSize + 100));
     EXPECT_EQ(device->GetBytesDone(), ImageBuilder::kDefaultRecordHeaderSize + 100);
     EXPECT_EQ(unit.ReadInternal(0x2000, 100), data);
 }
