@@ -72,6 +72,15 @@ class HidLink : public testing::Test {
   UpdaterUnit unit;
 };
 
+// Returns once the listener's read is outstanding: the listener has passed
+// its first flag test and is about to wait, or waits already.
+void AwaitListenersRead(SimHidUnit& simulated) {
+  const auto start = Clock::now();
+  while (simulated.Registration().PendingReads() != 1 && ElapsedMs(start) < 5000.0)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_EQ(simulated.Registration().PendingReads(), 1u);
+}
+
 TEST(AtomicLongTest, StartsAtZeroAndKeepsWhatIsWritten) {
   AtomicLong value;
   EXPECT_EQ(value.Read(), 0);
@@ -85,13 +94,21 @@ TEST(DebugTraceTest, FormatsOneLineThenANewlineOfItsOwn) {
   EXPECT_THAT(capture.Strings(), ElementsAre("cmd result 00000102, retry count 3", "\n"));
 }
 
-TEST(DebugTraceTest, CutsALineAt1023Characters) {
+TEST(DebugTraceTest, ALineUpTo1023CharactersIsWrittenWhole) {
   DebugOutputCapture capture;
-  std::string longText(1500, 'x');
-  DebugTrace("%s", longText.c_str());
-  std::vector<std::string> strings = capture.Strings();
-  ASSERT_EQ(strings.size(), 2u);
-  EXPECT_LE(strings[0].size(), 1023u);
+  const std::string text(1023, 'x');
+  DebugTrace("%s", text.c_str());
+  EXPECT_THAT(capture.Strings(), ElementsAre(text, "\n"));
+}
+
+TEST(DebugTraceTest, AnOverlongLineIsDroppedNeverOverrun) {
+  for (std::size_t length : {1024u, 1500u}) {
+    DebugOutputCapture capture;
+    const std::string text(length, 'x');
+    DebugTrace("%s", text.c_str());
+    // Nothing half-written: an empty line, and the newline all the same.
+    EXPECT_THAT(capture.Strings(), ElementsAre("", "\n")) << length;
+  }
 }
 
 TEST(UsbProductCodeTest, TenCodesMeanUpdateMode) {
@@ -247,8 +264,10 @@ TEST_F(HidLink, AUnitThatNeverAnswersGetsFiveTriesAndTraces) {
   link.Open();
   DebugOutputCapture capture;
   std::uint8_t response[256] = {};
+  const auto start = Clock::now();
   const std::int32_t result = link.SendCommand(Block(11, 0x100, 64), response, 256);
   EXPECT_EQ(result, static_cast<std::int32_t>(WAIT_TIMEOUT));
+  EXPECT_GE(ElapsedMs(start), 0.95 * 5 * 10000 * kScale);
   EXPECT_EQ(simulated.ReportCount(), 5u);
   for (const auto& block : simulated.Blocks()) EXPECT_EQ(block.Command(), 11u);
   EXPECT_THAT(TraceLines(capture),
@@ -270,6 +289,29 @@ TEST_F(HidLink, ALateAnswerEndsTheNextTry) {
   EXPECT_EQ(simulated.ReportCount(), 2u);
   EXPECT_THAT(TraceLines(capture),
               ElementsAre("USBHIDInterface::SendCommand() cmd result 00000102, retry count 1"));
+}
+
+TEST_F(HidLink, EachTryWaitsTenSecondsForItsAnswer) {
+  // Answers a second before and a second after the first try's wait ends.
+  // At this scale that second is 50 ms, ample for a loaded machine.
+  constexpr double kTryScale = 0.05;
+  platform::SetTimeScale(kTryScale);
+  struct Case {
+    std::uint32_t answerAfterMs;
+    std::size_t reports;
+    std::size_t traces;
+  };
+  for (Case c : {Case{9000, 1, 0}, Case{11000, 2, 1}}) {
+    UpdaterUnit u;
+    SimHidUnit simulated(u);
+    simulated.AnswerAfter(c.answerAfterMs);
+    USBHIDInterface link;
+    link.Open();
+    DebugOutputCapture capture;
+    EXPECT_EQ(link.SendCommand(Block(13), nullptr, 0), 0) << c.answerAfterMs;
+    EXPECT_EQ(simulated.ReportCount(), c.reports) << c.answerAfterMs;
+    EXPECT_EQ(TraceLines(capture).size(), c.traces) << c.answerAfterMs;
+  }
 }
 
 TEST_F(HidLink, ACommandWithoutBufferStillWaitsForItsAnswer) {
@@ -325,15 +367,20 @@ TEST_F(HidLink, AUnitRemovedWhileOpenMakesWritesThrow) {
 }
 
 TEST_F(HidLink, DestroyingAListeningInterfaceTracesOnceAndEndsItsListener) {
+  // The listener's flag test comes every 75 ms, the stop bound is 325 ms.
+  constexpr double kStopTestScale = 0.25;
+  platform::SetTimeScale(kStopTestScale);
   SimHidUnit simulated(unit);
   const std::size_t threadsBefore = platform::host::RunningThreads();
   auto link = std::make_unique<USBHIDInterface>();
   link->Open();
   EXPECT_EQ(platform::host::RunningThreads(), threadsBefore + 1);
+  ASSERT_NO_FATAL_FAILURE(AwaitListenersRead(simulated));
   DebugOutputCapture capture;
   const auto start = Clock::now();
   link.reset();
-  EXPECT_LT(ElapsedMs(start), 200.0);
+  // Ended at its next flag test, not by the cancel once the bound ran out.
+  EXPECT_LT(ElapsedMs(start), 300 * kStopTestScale + 150.0);
   EXPECT_THAT(capture.Strings(), ElementsAre("Stopped listening: 0", "\n"));
   EXPECT_EQ(platform::host::RunningThreads(), threadsBefore);
   EXPECT_EQ(simulated.Registration().PendingReads(), 0u);
@@ -348,13 +395,17 @@ TEST_F(HidLink, AListenerLateForTheStopBoundIsWaitedForBeforeAnythingIsReleased)
   platform::SetTimeScale(1.0);
   auto link = std::make_unique<USBHIDInterface>();
   link->Open();
-  std::this_thread::sleep_for(std::chrono::milliseconds(30));
-  ASSERT_EQ(simulated.Registration().PendingReads(), 1u);
-  platform::SetTimeScale(0.001);
+  ASSERT_NO_FATAL_FAILURE(AwaitListenersRead(simulated));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // into its wait
+  constexpr double kStopScale = 0.05;  // a 65 ms bound
+  platform::SetTimeScale(kStopScale);
   const auto start = Clock::now();
   link.reset();
-  // Ended by cancelling its read, not by its own wait running out.
-  EXPECT_LT(ElapsedMs(start), 200.0);
+  const double elapsed = ElapsedMs(start);
+  // The whole bound was given to the listener first; then it was ended by
+  // cancelling its read, long before its own wait would have run out.
+  EXPECT_GE(elapsed, 0.9 * 1300 * kStopScale);
+  EXPECT_LT(elapsed, 200.0);
   EXPECT_EQ(platform::host::RunningThreads(), threadsBefore);
   EXPECT_EQ(simulated.Registration().PendingReads(), 0u);
   for (const auto& open : simulated.Registration().Opens()) EXPECT_FALSE(open.open);
