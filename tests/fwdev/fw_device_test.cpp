@@ -3,8 +3,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -24,6 +22,8 @@
 #include "sim/SimFireWireDriver.h"
 #include "sim/SimFireWireUpdater.h"
 #include "sim/UpdaterUnit.h"
+#include "tests/support/trace_client.h"
+#include "tests/support/work_dir.h"
 
 namespace {
 
@@ -45,29 +45,6 @@ constexpr uint32_t kArgument2 = 0xf0000d08;
 constexpr uint32_t kStatus = 0xf0000d20;
 constexpr uint32_t kResult = 0xf0000d24;
 constexpr uint32_t kUnlockWord = 0x5641524E;
-
-// Records the client calls.
-class TraceClient : public UpdaterDlgClient {
-public:
-    void SetRecordPosAndRedraw(int p) override { trace.push_back("redraw " + std::to_string(p)); }
-    void SetRecordRange(int l, int h) override
-    {
-        trace.push_back("range " + std::to_string(l) + " " + std::to_string(h));
-    }
-    void SetRecordPos(int p) override { trace.push_back("pos " + std::to_string(p)); }
-    void RefreshStatus() override { trace.push_back("refresh"); }
-    void ReportProgress() override
-    {
-        trace.push_back("progress");
-        if (device != nullptr)
-            progress.push_back(device->GetBytesDone());
-    }
-    void SetStatus(int s) override { trace.push_back("status " + std::to_string(s)); }
-
-    Device* device = nullptr;
-    std::vector<std::string> trace;
-    std::vector<uint32_t> progress;
-};
 
 std::vector<Write> WritesOf(const std::vector<Access>& accesses)
 {
@@ -160,12 +137,7 @@ protected:
         ASSERT_EQ(ClientModeApi_GetModelCode(&error, kUnitId), 22u);
         ASSERT_EQ(error.code, 0);
         platform::SetTimeScale(0.0005);
-        previous = std::filesystem::current_path();
-        directory = std::filesystem::temp_directory_path() /
-                    ("fwdev_" + std::to_string(::getpid()) + "_" +
-                     ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(directory);
-        std::filesystem::current_path(directory);
+        ASSERT_TRUE(m_workDir.ok());
         device = std::make_unique<DeviceUtilitiesFW>(&client, kIdLow, kIdHigh, 22);
         client.device = device.get();
     }
@@ -174,9 +146,6 @@ protected:
     {
         ClientModeApi_ReleaseSession();
         platform::SetTimeScale(1.0);
-        std::filesystem::current_path(previous);
-        std::error_code ignored;
-        std::filesystem::remove_all(directory, ignored);
     }
 
     // Writes the image as the file of the device's model (Orvel).
@@ -191,10 +160,12 @@ protected:
     sim::SimFireWireDriver driver;
     std::shared_ptr<sim::SimFireWireUpdater> updater;
     sim::FireWireUpdaterRegisters& registers;
-    TraceClient client;
+    std::vector<std::string> trace;
+    support::TraceClient client{trace};
     std::unique_ptr<DeviceUtilitiesFW> device;
-    std::filesystem::path previous;
-    std::filesystem::path directory;
+
+private:
+    support::ScopedWorkDir m_workDir{"fwdev"};
 };
 
 // --- display -------------------------------------------------------------
@@ -557,7 +528,7 @@ TEST_F(FireWireDeviceTest, RecordAlreadyInTheUnitIsOnlyCompared)
     Append(expected, CommandWrites(12, 2, 1));
     EXPECT_THAT(WritesOf(Accesses()), ElementsAreArray(expected));
     EXPECT_EQ(device->GetBytesDone(), 2 * sim::ImageBuilder::kDefaultRecordHeaderSize + 256 + 528);
-    EXPECT_THAT(client.trace, ElementsAre("range 0 256", "range 0 528"));
+    EXPECT_THAT(trace, ElementsAre("range 0 256", "range 0 528"));
 }
 
 TEST_F(FireWireDeviceTest, RecordBarFollowsTheChunksOfEachAttempt)
@@ -571,7 +542,7 @@ TEST_F(FireWireDeviceTest, RecordBarFollowsTheChunksOfEachAttempt)
     StdoutCapture output;
     EXPECT_EQ(device->WriteRecord(FirmwareRecordHeader::At(base), base), 10000u);
     output.Take();
-    EXPECT_THAT(client.trace,
+    EXPECT_THAT(trace,
                 ElementsAre("range 0 10000", "redraw 8192", "progress", "redraw 10000", "progress"));
     EXPECT_THAT(client.progress, ElementsAre(header + 8192, header + 10000));
     EXPECT_THAT(CommandsOf(Accesses()), ElementsAre(9, 8, 8, 9, 11));
@@ -677,7 +648,7 @@ TEST_F(FireWireDeviceTest, UpdateReportsProgressAfterEveryChunkAndRecord)
     EXPECT_EQ(device->Update(0), UpdateStatusDone);
     output.Take();
     // This class sets no status and does not refresh it.
-    EXPECT_THAT(client.trace, ElementsAre("range 0 9000", "redraw 8192", "progress",
+    EXPECT_THAT(trace, ElementsAre("range 0 9000", "redraw 8192", "progress",
                                           "redraw 9000", "progress", "progress", "range 0 9000",
                                           "progress"));
 }
@@ -726,7 +697,7 @@ TEST_F(FireWireDeviceTest, ImageThatCannotBeUsedTouchesNoRegister)
     EXPECT_TRUE(Accesses().empty());
     EXPECT_EQ(driver.ApiCalls(ClientModeApiWriteRegister), 0u);
     EXPECT_EQ(driver.ApiCalls(ClientModeApiReadRegister), 0u);
-    EXPECT_TRUE(client.trace.empty());
+    EXPECT_TRUE(trace.empty());
 }
 
 TEST_F(FireWireDeviceTest, EachModelReadsItsOwnFile)
