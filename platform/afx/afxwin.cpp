@@ -63,13 +63,7 @@ CWnd::~CWnd() {
   if (CWinApp* app = AfxGetApp(); app != nullptr && app->m_pMainWnd == this) {
     app->m_pMainWnd = nullptr;
   }
-  if (m_hWnd != nullptr) {
-    auto& permanent = Maps().permanent;
-    auto it = permanent.find(m_hWnd);
-    if (it != permanent.end() && it->second == this) {
-      permanent.erase(it);
-    }
-  }
+  Detach();
 }
 
 CWnd* CWnd::FromHandlePermanent(HWND wnd) {
@@ -124,11 +118,7 @@ HWND CWnd::Detach() {
   return wnd;
 }
 
-CWnd* CWnd::GetDlgItem(int id) const { return FromHandle(::GetDlgItem(m_hWnd, id)); }
-
 BOOL CWnd::ShowWindow(int cmdShow) { return ::ShowWindow(m_hWnd, cmdShow); }
-
-BOOL CWnd::IsWindowVisible() const { return ::IsWindowVisible(m_hWnd); }
 
 void CWnd::SetWindowText(LPCWSTR text) { ::SetWindowTextW(m_hWnd, text); }
 
@@ -165,12 +155,6 @@ HICON CWnd::SetIcon(HICON icon, BOOL bigIcon) {
 }
 
 void CWnd::UpdateWindow() { ::UpdateWindow(m_hWnd); }
-
-BOOL CWnd::RedrawWindow(LPCRECT rectUpdate, UINT flags) {
-  return ::RedrawWindow(m_hWnd, rectUpdate, nullptr, flags);
-}
-
-void CWnd::Invalidate(BOOL erase) { ::InvalidateRect(m_hWnd, nullptr, erase); }
 
 BOOL CWnd::UpdateData(BOOL saveAndValidate) {
   CDataExchange dx(this, saveAndValidate);
@@ -229,10 +213,6 @@ void CProgressCtrl::SetRange32(int lower, int upper) {
 
 int CProgressCtrl::SetPos(int pos) {
   return static_cast<int>(SendMessage(PBM_SETPOS, static_cast<WPARAM>(pos), 0));
-}
-
-int CProgressCtrl::GetPos() const {
-  return static_cast<int>(::SendMessageW(m_hWnd, PBM_GETPOS, 0, 0));
 }
 
 // ---------------------------------------------------------------------------

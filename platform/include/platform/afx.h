@@ -125,16 +125,10 @@ class CString {
     m_text = text ? text : L"";
     return *this;
   }
-  CString& operator+=(const wchar_t* text) {
-    m_text += text ? text : L"";
-    return *this;
-  }
 
   operator LPCWSTR() const { return m_text.c_str(); }  // NOLINT
-  LPCWSTR GetString() const { return m_text.c_str(); }
   const std::wstring& str() const { return m_text; }
 
-  int GetLength() const { return static_cast<int>(m_text.size()); }
   BOOL IsEmpty() const { return m_text.empty(); }
   void Empty() { m_text.clear(); }
 
@@ -202,7 +196,6 @@ class CMenu {
   static void DeleteTempMap();
 
   BOOL AppendMenu(UINT flags, UINT_PTR idNewItem = 0, LPCWSTR newItem = nullptr);
-  HMENU GetSafeHmenu() const { return m_hMenu; }
 
   HMENU m_hMenu = nullptr;
 };
@@ -241,7 +234,6 @@ class CWnd : public CCmdTarget {
 
   HWND m_hWnd = nullptr;
 
-  HWND GetSafeHwnd() const { return m_hWnd; }
   operator HWND() const { return m_hWnd; }  // NOLINT
 
   // The object attached to a window, or a temporary one that stays valid
@@ -252,9 +244,7 @@ class CWnd : public CCmdTarget {
   BOOL Attach(HWND wnd);
   HWND Detach();
 
-  CWnd* GetDlgItem(int id) const;
   BOOL ShowWindow(int cmdShow);
-  BOOL IsWindowVisible() const;
   void SetWindowText(LPCWSTR text);
   void GetWindowText(CString& text) const;
   void GetClientRect(LPRECT rect) const;
@@ -264,9 +254,6 @@ class CWnd : public CCmdTarget {
   CMenu* GetSystemMenu(BOOL revert) const;
   HICON SetIcon(HICON icon, BOOL bigIcon);
   void UpdateWindow();
-  BOOL RedrawWindow(LPCRECT rectUpdate = nullptr,
-                    UINT flags = RDW_INVALIDATE | RDW_UPDATENOW | RDW_ERASE);
-  void Invalidate(BOOL erase = TRUE);
 
   // Moves data between the members and the controls (DoDataExchange).
   BOOL UpdateData(BOOL saveAndValidate = TRUE);
@@ -299,7 +286,6 @@ class CProgressCtrl : public CWnd {
  public:
   void SetRange32(int lower, int upper);
   int SetPos(int pos);
-  int GetPos() const;
 };
 
 class CDialog : public CWnd {
