@@ -181,6 +181,16 @@ bool DeviceEngine::Mismatch(uint32_t command, uint32_t argument1, uint32_t argum
     return unit != computed;
 }
 
+bool DeviceEngine::ExternalMismatch(uint32_t command, uint32_t firstPage, uint32_t length,
+                                    uint32_t computed)
+{
+    if (length % kExternalPageSize != 0) {
+        std::printf("invalid external flash size\n");
+        return true;
+    }
+    return Mismatch(command, firstPage, length / kExternalPageSize, computed);
+}
+
 bool DeviceEngine::VerifyInternalChecksum(const uint8_t* data, uint32_t length,
                                           uint32_t destination)
 {
@@ -198,21 +208,13 @@ bool DeviceEngine::VerifyInternalCrc(const uint8_t* data, uint32_t length,
 bool DeviceEngine::VerifyExternalChecksum(const uint8_t* data, uint32_t length,
                                           uint32_t destination)
 {
-    if (length % kExternalPageSize != 0) {
-        std::printf("invalid external flash size\n");
-        return true;
-    }
-    return Mismatch(DeviceCommandExternalChecksum, destination, length / kExternalPageSize,
-                    FirmwareByteSum(data, length));
+    return ExternalMismatch(DeviceCommandExternalChecksum, destination, length,
+                            FirmwareByteSum(data, length));
 }
 
 bool DeviceEngine::VerifyExternalCrc(const uint8_t* data, uint32_t length,
                                      uint32_t destination)
 {
-    if (length % kExternalPageSize != 0) {
-        std::printf("invalid external flash size\n");
-        return true;
-    }
-    return Mismatch(DeviceCommandExternalCrc, destination, length / kExternalPageSize,
-                    FirmwareCrc16(data, length));
+    return ExternalMismatch(DeviceCommandExternalCrc, destination, length,
+                            FirmwareCrc16(data, length));
 }

@@ -109,7 +109,6 @@ protected:
     // --- helpers for bus classes ------------------------------------------
     // Adds bytes just sent to the bytes-done count.
     void CountBytesSent(uint32_t count) { m_bytesDone += count; }
-    UpdaterDlgClient* Client() const { return m_client; }
 
     // The compares; true when the unit's value differs (a mismatch).
     // External ones reject a length that is not whole pages without asking.
@@ -129,6 +128,9 @@ private:
                        uint32_t destination);
     bool Mismatch(uint32_t command, uint32_t argument1, uint32_t argument2,
                   uint32_t computed);
+    // Rejects a length that is not whole pages, else asks with the page count.
+    bool ExternalMismatch(uint32_t command, uint32_t firstPage, uint32_t length,
+                          uint32_t computed);
     void ShowText(const char* text);
 
     // Set by WriteRecord when a record still differs after three attempts.

@@ -45,16 +45,14 @@ void DeviceUtilitiesFW::WriteRegister(uint32_t address, uint32_t value)
 {
     FWCnslError error(kErrorFile, kWriteRegisterLine);
     ClientModeApi_WriteRegister(&error, DeviceId(), address, value);
-    if (error.code != 0)
-        throw FWCnslException(error);
+    error.ThrowIfError();
 }
 
 uint32_t DeviceUtilitiesFW::ReadRegister(uint32_t address)
 {
     FWCnslError error(kErrorFile, kReadRegisterLine);
     const uint32_t value = ClientModeApi_ReadRegister(&error, DeviceId(), address);
-    if (error.code != 0)
-        throw FWCnslException(error);
+    error.ThrowIfError();
     return value;
 }
 
