@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 
 namespace hidwire {
 inline void PutWord(std::uint8_t* at, std::uint32_t value) {
@@ -31,8 +30,6 @@ struct HidCommandReport {
   static constexpr std::size_t kSize = 64;
 
   std::uint8_t bytes[kSize] = {};
-
-  void Clear() { std::memset(bytes, 0, kSize); }
 
   void SetCommand(std::uint32_t code) { hidwire::PutWord(bytes + kCommandOffset, code); }
   void SetArgument1(std::uint32_t value) { hidwire::PutWord(bytes + kArgument1Offset, value); }

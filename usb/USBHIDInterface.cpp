@@ -20,6 +20,20 @@ void CloseIfOpen(HANDLE& handle) {
     handle = nullptr;
   }
 }
+
+bool GetAttributes(HANDLE handle, HIDD_ATTRIBUTES& attributes) {
+  std::memset(&attributes, 0, sizeof attributes);
+  attributes.Size = sizeof(HIDD_ATTRIBUTES);
+  return HidD_GetAttributes(handle, &attributes) != FALSE;
+}
+
+// The maker's vendor id with one of the updater's product ids.
+bool IsUpdaterInterface(HANDLE handle) {
+  HIDD_ATTRIBUTES attributes;
+  return handle != nullptr && GetAttributes(handle, attributes) &&
+         attributes.VendorID == kMakerUsbVendorId &&
+         (attributes.ProductID == kUpdaterProductIdA || attributes.ProductID == kUpdaterProductIdB);
+}
 }  // namespace
 
 USBHIDInterface::USBHIDInterface() {
@@ -74,17 +88,7 @@ void USBHIDInterface::Open() {
     }
 
     HANDLE candidate = OpenPath(detail->DevicePath, 0, 0);
-    bool matches = false;
-    if (candidate != nullptr) {
-      HIDD_ATTRIBUTES attributes;
-      std::memset(&attributes, 0, sizeof attributes);
-      attributes.Size = sizeof(HIDD_ATTRIBUTES);
-      matches = HidD_GetAttributes(candidate, &attributes) &&
-                attributes.VendorID == kMakerUsbVendorId &&
-                (attributes.ProductID == kUpdaterProductIdA ||
-                 attributes.ProductID == kUpdaterProductIdB);
-    }
-    if (!matches) {
+    if (!IsUpdaterInterface(candidate)) {
       CloseIfOpen(candidate);
       std::free(detail);
       continue;
@@ -119,10 +123,7 @@ void USBHIDInterface::OpenReadHandle(const wchar_t* devicePath) {
 }
 
 bool USBHIDInterface::ReadAttributes(HIDD_ATTRIBUTES& attributes) {
-  if (m_queryHandle == nullptr) return false;
-  std::memset(&attributes, 0, sizeof attributes);
-  attributes.Size = sizeof(HIDD_ATTRIBUTES);
-  return HidD_GetAttributes(m_queryHandle, &attributes) != FALSE;
+  return m_queryHandle != nullptr && GetAttributes(m_queryHandle, attributes);
 }
 
 bool USBHIDInterface::IsInUpdateMode() {
