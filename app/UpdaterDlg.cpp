@@ -1,12 +1,15 @@
-// The dialog's frame: construction, data exchange, the message map, the
-// system menu's about box, the minimised icon, and the small client
-// operations on the record bar.
+// The dialog: construction, data exchange, the message map, the system
+// menu's about box and the minimised icon; the detection (USB poll, FireWire
+// scan), the update, and the client operations the devices report through.
+// The status texts are in StatusText.cpp.
 #include "UpdaterDlg.h"
 
 #include <Glue/ConfigClasses.h>
 #include <device/DeviceUtilitiesFW.h>
 #include <device/DeviceUtilitiesUSB.h>
+#include <device/FirmwareImage.h>
 #include <firewire/ClientModeApi.h>
+#include <firewire/DriverFormats.h>
 #include <usb/USBHIDInterface.h>
 
 #include <cstdint>
@@ -34,6 +37,16 @@ constexpr int kFunction4Line = 258;
 constexpr int kModelCodeLine = 259;
 constexpr int kFunction18Line = 263;
 constexpr int kNextDeviceIdLine = 278;
+
+// One driver call of the scan: its error record names the call's line, and
+// a driver error is raised at once.
+template <typename... Params, typename... Args>
+std::uint32_t CallChecked(int line, std::uint32_t (*api)(FWCnslError*, Params...), Args... args) {
+  FWCnslError error(kScanErrorFile, line);
+  const std::uint32_t result = api(&error, static_cast<Params>(args)...);
+  error.ThrowIfError();
+  return result;
+}
 
 bool IsSupportedFireWireModel(std::uint32_t modelCode) {
   return modelCode == FireWireModelOrvel || modelCode == FireWireModelPasko ||
@@ -236,7 +249,7 @@ void CUpdaterDlg::PollUsbDevice(bool force) {
       }
       if (status != m_status) {
         m_status = status;
-        static_cast<UpdaterDlgClient*>(this)->RefreshStatus();
+        RefreshStatus();
       }
     }
   }
@@ -250,23 +263,10 @@ int CUpdaterDlg::ScanFireWireDevices() {
   int kept = 0;
   if (m_listener) {
     std::uint8_t idBytes[8] = {};
-    const auto readId = [&idBytes](std::uint32_t& low, std::uint32_t& high) {
-      low = static_cast<std::uint32_t>(idBytes[0]) | (static_cast<std::uint32_t>(idBytes[1]) << 8) |
-            (static_cast<std::uint32_t>(idBytes[2]) << 16) |
-            (static_cast<std::uint32_t>(idBytes[3]) << 24);
-      high = static_cast<std::uint32_t>(idBytes[4]) | (static_cast<std::uint32_t>(idBytes[5]) << 8) |
-             (static_cast<std::uint32_t>(idBytes[6]) << 16) |
-             (static_cast<std::uint32_t>(idBytes[7]) << 24);
-    };
-    const auto idAddress = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(idBytes));
-    std::uint32_t idLow = 0;
-    std::uint32_t idHigh = 0;
-    {
-      FWCnslError error(kScanErrorFile, kFirstDeviceIdLine);
-      ClientModeApi_GetDeviceId(&error, idAddress, sizeof idBytes, 0);
-      error.ThrowIfError();
-      readId(idLow, idHigh);
-    }
+    const std::uint64_t idAddress = FireWire::AddressSlot(idBytes);
+    CallChecked(kFirstDeviceIdLine, &ClientModeApi_GetDeviceId, idAddress, sizeof idBytes, 0);
+    std::uint32_t idLow = ReadLE32(idBytes);
+    std::uint32_t idHigh = ReadLE32(idBytes + 4);
     // Only the low half ends the enumeration.
     while (idLow != 0) {
       ++m_fireWireUnitCount;
@@ -274,50 +274,24 @@ int CUpdaterDlg::ScanFireWireDevices() {
 
       // The name is fetched but not used.
       std::uint8_t name[510] = {};
-      {
-        FWCnslError error(kScanErrorFile, kDeviceNameLine);
-        ClientModeApi_GetDeviceName(&error, deviceId, 0,
-                                    static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(name)),
-                                    sizeof name);
-        error.ThrowIfError();
-      }
-      std::uint32_t first;
-      {
-        FWCnslError error(kScanErrorFile, kFunction17Line);
-        first = ClientModeApi_Function17(&error, deviceId);
-        error.ThrowIfError();
-      }
-      std::uint32_t second;
-      {
-        FWCnslError error(kScanErrorFile, kFunction4Line);
-        second = ClientModeApi_Function4(&error, deviceId);
-        error.ThrowIfError();
-      }
-      std::uint32_t modelCode;
-      {
-        FWCnslError error(kScanErrorFile, kModelCodeLine);
-        modelCode = ClientModeApi_GetModelCode(&error, deviceId);
-        error.ThrowIfError();
-      }
+      CallChecked(kDeviceNameLine, &ClientModeApi_GetDeviceName, deviceId, 0,
+                  FireWire::AddressSlot(name), sizeof name);
+      const std::uint32_t first = CallChecked(kFunction17Line, &ClientModeApi_Function17, deviceId);
+      const std::uint32_t second = CallChecked(kFunction4Line, &ClientModeApi_Function4, deviceId);
+      const std::uint32_t modelCode =
+          CallChecked(kModelCodeLine, &ClientModeApi_GetModelCode, deviceId);
       std::printf("%d %d %d ", static_cast<int>(first), static_cast<int>(second),
                   static_cast<int>(modelCode));
-      {
-        FWCnslError error(kScanErrorFile, kFunction18Line);
-        ClientModeApi_Function18(&error, deviceId);
-        error.ThrowIfError();
-      }
+      CallChecked(kFunction18Line, &ClientModeApi_Function18, deviceId);
       if (first != 0 && second == 5 && IsSupportedFireWireModel(modelCode)) {
         ++kept;
         m_device = std::make_unique<DeviceUtilitiesFW>(this, idLow, idHigh,
                                                        static_cast<std::int32_t>(modelCode));
       }
-      {
-        FWCnslError error(kScanErrorFile, kNextDeviceIdLine);
-        ClientModeApi_GetDeviceId(&error, idAddress, sizeof idBytes,
-                                  static_cast<std::uint32_t>(m_fireWireUnitCount));
-        error.ThrowIfError();
-        readId(idLow, idHigh);
-      }
+      CallChecked(kNextDeviceIdLine, &ClientModeApi_GetDeviceId, idAddress, sizeof idBytes,
+                  m_fireWireUnitCount);
+      idLow = ReadLE32(idBytes);
+      idHigh = ReadLE32(idBytes + 4);
     }
   }
 
@@ -340,7 +314,7 @@ int CUpdaterDlg::ScanFireWireDevices() {
     m_updateButton.ShowWindow(SW_HIDE);
     m_listener.reset();
   }
-  static_cast<UpdaterDlgClient*>(this)->RefreshStatus();
+  RefreshStatus();
   UpdateData(FALSE);
   return kept;
 }
@@ -348,11 +322,10 @@ int CUpdaterDlg::ScanFireWireDevices() {
 // The whole update runs here, on the dialog's thread: no tick is handled
 // until it returns.
 void CUpdaterDlg::DoUpdate() {
-  UpdaterDlgClient* client = this;
   try {
     m_status = UpdateStatusUpdating;
     m_updateButton.ShowWindow(SW_HIDE);
-    client->RefreshStatus();
+    RefreshStatus();
     if (m_device) {
       m_status = m_device->Update(0);
     }
@@ -367,7 +340,7 @@ void CUpdaterDlg::DoUpdate() {
       m_status = UpdateStatusError;
     }
   }
-  client->RefreshStatus();
+  RefreshStatus();
 }
 
 // ---------------------------------------------------------------------------
@@ -403,7 +376,7 @@ void CUpdaterDlg::ReportProgress() {
   std::snprintf(text, sizeof text, "Working...       %3d %% Updated", percent == 100 ? 99 : percent);
   m_percent = percent;
   m_device->DisplayText(text);
-  static_cast<UpdaterDlgClient*>(this)->RefreshStatus();
+  RefreshStatus();
 }
 
 void CUpdaterDlg::SetStatus(int status) { m_status = status; }
