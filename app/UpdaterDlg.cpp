@@ -118,11 +118,8 @@ BOOL CUpdaterDlg::OnInitDialog() {
     RenewListener();
   }
 
-  m_overallProgress.SetRange32(0, 100);
-  m_overallProgress.SetPos(m_percent);
-  m_recordProgress.SetRange32(0, 0x8000);
-  m_recordProgress.SetPos(0);
-  static_cast<UpdaterDlgClient*>(this)->SetRecordPosAndRedraw(0);
+  ResetProgressBars();
+  SetRecordPosAndRedraw(0);
 
   RunDetection(true);
 
@@ -303,10 +300,7 @@ int CUpdaterDlg::ScanFireWireDevices() {
     m_listener.reset();
   } else if (kept == 1) {
     m_status = UpdateStatusReady;
-    m_overallProgress.SetRange32(0, 100);
-    m_overallProgress.SetPos(m_percent);
-    m_recordProgress.SetRange32(0, 0x8000);
-    m_recordProgress.SetPos(0);
+    ResetProgressBars();
     m_updateButton.ShowWindow(SW_SHOW);
   } else {
     // Only one unit at a time; the last one kept stays the current device.
@@ -317,6 +311,14 @@ int CUpdaterDlg::ScanFireWireDevices() {
   RefreshStatus();
   UpdateData(FALSE);
   return kept;
+}
+
+// The overall bar from 0 to 100 at the current percent, the record bar empty.
+void CUpdaterDlg::ResetProgressBars() {
+  m_overallProgress.SetRange32(0, 100);
+  m_overallProgress.SetPos(m_percent);
+  m_recordProgress.SetRange32(0, 0x8000);
+  m_recordProgress.SetPos(0);
 }
 
 // The whole update runs here, on the dialog's thread: no tick is handled

@@ -95,6 +95,7 @@ class CUpdaterDlg : public CDialog, public UpdaterDlgClient {
   void RunDetection(bool first);
   // The scan, with a driver error stopping only the scan.
   bool ScanGuarded();
+  void ResetProgressBars();
 };
 
 // The about box: nothing of its own, its OK button closes it.
