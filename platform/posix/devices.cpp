@@ -285,6 +285,21 @@ PreparsedRegistry& Preparsed() {
   return *registry;
 }
 
+// Takes a provider out of the registry, then ends what its open handles
+// are doing; the registration lets go of it.
+template <typename Entry>
+void Unregister(std::vector<std::shared_ptr<Entry>> Registry::*list, std::shared_ptr<Entry>& entry) {
+  if (!entry) return;
+  {
+    Registry& registry = Devices();
+    std::lock_guard<std::mutex> lock(registry.mutex);
+    auto& entries = registry.*list;
+    entries.erase(std::remove(entries.begin(), entries.end(), entry), entries.end());
+  }
+  RemoveEntry(*entry);
+  entry.reset();
+}
+
 }  // namespace
 }  // namespace detail
 
@@ -301,17 +316,7 @@ HidRegistration& HidRegistration::operator=(HidRegistration&& other) noexcept {
 }
 HidRegistration::~HidRegistration() { Remove(); }
 
-void HidRegistration::Remove() {
-  if (!entry_) return;
-  {
-    detail::Registry& registry = detail::Devices();
-    std::lock_guard<std::mutex> lock(registry.mutex);
-    auto& hids = registry.hids;
-    hids.erase(std::remove(hids.begin(), hids.end(), entry_), hids.end());
-  }
-  detail::RemoveEntry(*entry_);
-  entry_.reset();
-}
+void HidRegistration::Remove() { detail::Unregister(&detail::Registry::hids, entry_); }
 
 void HidRegistration::DeliverInputReport(const BYTE* report, std::size_t length) {
   if (!entry_) return;
@@ -376,17 +381,7 @@ DriverRegistration& DriverRegistration::operator=(DriverRegistration&& other) no
 }
 DriverRegistration::~DriverRegistration() { Remove(); }
 
-void DriverRegistration::Remove() {
-  if (!entry_) return;
-  {
-    detail::Registry& registry = detail::Devices();
-    std::lock_guard<std::mutex> lock(registry.mutex);
-    auto& drivers = registry.drivers;
-    drivers.erase(std::remove(drivers.begin(), drivers.end(), entry_), drivers.end());
-  }
-  detail::RemoveEntry(*entry_);
-  entry_.reset();
-}
+void DriverRegistration::Remove() { detail::Unregister(&detail::Registry::drivers, entry_); }
 
 bool DriverRegistration::IsRegistered() const { return detail::PresentOf(entry_); }
 
