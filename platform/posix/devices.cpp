@@ -490,24 +490,35 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
   return InsertHandle(file);
 }
 
+namespace {
+
+// A report read or write needs a HID handle opened for it, and an OVERLAPPED
+// when the handle was opened overlapped.
+bool HidTransferAllowed(const detail::FileObject& file, DWORD right, LPOVERLAPPED overlapped) {
+  if (!file.hid) {
+    SetLastError(ERROR_INVALID_FUNCTION);
+    return false;
+  }
+  if (!(file.access & (right | GENERIC_ALL))) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return false;
+  }
+  if ((file.flags & FILE_FLAG_OVERLAPPED) && !overlapped) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
               LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped) {
   std::shared_ptr<FileObject> file = LookupFile(hFile);
   if (!file) return FALSE;
   if (lpNumberOfBytesRead) *lpNumberOfBytesRead = 0;
-  if (!file->hid) {
-    SetLastError(ERROR_INVALID_FUNCTION);
-    return FALSE;
-  }
-  if (!(file->access & (GENERIC_READ | GENERIC_ALL))) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
-  }
+  if (!HidTransferAllowed(*file, GENERIC_READ, lpOverlapped)) return FALSE;
   const bool overlappedHandle = (file->flags & FILE_FLAG_OVERLAPPED) != 0;
-  if (overlappedHandle && !lpOverlapped) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
   if (!lpBuffer || nNumberOfBytesToRead < file->hid->info.inputReportByteLength) {
     SetLastError(ERROR_INVALID_USER_BUFFER);
     return FALSE;
@@ -570,18 +581,7 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
   std::shared_ptr<FileObject> file = LookupFile(hFile);
   if (!file) return FALSE;
   if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = 0;
-  if (!file->hid) {
-    SetLastError(ERROR_INVALID_FUNCTION);
-    return FALSE;
-  }
-  if (!(file->access & (GENERIC_WRITE | GENERIC_ALL))) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
-  }
-  if ((file->flags & FILE_FLAG_OVERLAPPED) && !lpOverlapped) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
+  if (!HidTransferAllowed(*file, GENERIC_WRITE, lpOverlapped)) return FALSE;
   // The HID class takes exactly one whole output report per write.
   if (!lpBuffer || nNumberOfBytesToWrite != file->hid->info.outputReportByteLength) {
     SetLastError(ERROR_INVALID_USER_BUFFER);
