@@ -16,11 +16,13 @@
 
 if(CMAKE_SCRIPT_MODE_FILE)
   if(VARN_RES_STEP STREQUAL "compile")
-    # llvm-rc leaves a stale or partial output behind when it fails.
+    # llvm-rc leaves a stale or partial output behind when it fails. It reads
+    # any argument starting with '/' as an option, so a source path such as
+    # /check/... would parse as /C (code page); '--' ends the options.
     file(REMOVE ${VARN_RES_OUT})
     execute_process(
       COMMAND ${VARN_RES_LLVM_RC} /nologo /D VARN_HOST_RC /D RC_INVOKED
-              /I ${VARN_RES_RCDIR} /I ${VARN_RES_INCLUDE} /FO ${VARN_RES_OUT} ${VARN_RES_RC}
+              /I ${VARN_RES_RCDIR} /I ${VARN_RES_INCLUDE} /FO ${VARN_RES_OUT} -- ${VARN_RES_RC}
       RESULT_VARIABLE result)
     if(NOT result EQUAL 0)
       file(REMOVE ${VARN_RES_OUT})
