@@ -25,6 +25,9 @@ bool FirmwareImageIsSound(const uint8_t* image, size_t length, bool wholeWords)
         // stall the walk for ever.
         if (headerSize < FirmwareRecordHeader::kSize)
             return false;
+        // A record with nothing to write is not part of a sound image.
+        if (dataLength == 0)
+            return false;
         const uint64_t size = static_cast<uint64_t>(headerSize) + dataLength;
         if (size > UINT32_MAX || size > remaining || size > length - position)
             return false;

@@ -356,6 +356,13 @@ TEST_F(EngineTest, MalformedImagesNeverReachTheUnit)
          [](auto& b, auto&) { b = sim::ImageBuilder().Internal(0, sim::PatternBytes(64), 0x10).Build(); }},
         {"empty record",
          [](auto& b, auto&) { sim::PutLE32(b, 0x20 + 0x04, 0); sim::PutLE32(b, 0x20 + 0x08, 0); }},
+        {"record with no data",
+         [second](auto& b, auto&) {
+             // The external record keeps its header and loses its page.
+             sim::PutLE32(b, second + 0x08, 0);
+             SetTotal(b, Total(b) - 528);
+             b.resize(b.size() - 528);
+         }},
         {"total short of the records", [](auto& b, auto&) { SetTotal(b, Total(b) - 1); }},
         {"total beyond the records", [](auto& b, auto&) { SetTotal(b, Total(b) + 0x20); }},
         {"size overflows 32 bits",
