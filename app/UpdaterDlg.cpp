@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -285,6 +286,9 @@ int CUpdaterDlg::ScanFireWireDevices() {
         m_device = std::make_unique<DeviceUtilitiesFW>(this, idLow, idHigh,
                                                        static_cast<std::int32_t>(modelCode));
       }
+      // A call that writes nothing (a driver gone mid-scan answers 0 with no
+      // error) must read as the end, not as the last unit once more.
+      std::memset(idBytes, 0, sizeof idBytes);
       CallChecked(kNextDeviceIdLine, &ClientModeApi_GetDeviceId, idAddress, sizeof idBytes,
                   m_fireWireUnitCount);
       idLow = ReadLE32(idBytes);

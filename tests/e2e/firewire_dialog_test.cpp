@@ -364,6 +364,25 @@ TEST_F(FireWireDialog, ADriverErrorStopsTheScanWhereItHappened) {
   Run(script);
 }
 
+TEST_F(FireWireDialog, ADriverGoneMidScanEndsTheScan) {
+  AddUnit(kOrvelId, FireWireModelOrvel);
+  RecordingDlg& d = Dialog();
+  Script script;
+  script.WaitForDialog(kCaption).Do([&] {
+    ASSERT_TRUE(d.m_listener);
+    // The driver leaves while it answers for the unit: every later call
+    // answers 0 and writes nothing, the next id included.
+    driver.SetApiHook([&](std::uint32_t api, const unsigned char*) {
+      if (api == ClientModeApiFunction18) driver.Unregister();
+    });
+    EXPECT_EQ(d.ScanFireWireDevices(), 1);
+    EXPECT_EQ(d.m_fireWireUnitCount, 1);
+    driver.SetApiHook({});
+    PressEscape(d.m_hWnd);
+  });
+  Run(script);
+}
+
 TEST_F(FireWireDialog, ADriverErrorAtTheFirstScanLeavesTheDialogRunning) {
   AddUnit(kOrvelId, FireWireModelOrvel);
   driver.SetApiError(ClientModeApiFunction4, 0x3D, "no such node");
