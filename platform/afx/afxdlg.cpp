@@ -28,7 +28,9 @@ END_MESSAGE_MAP()
 
 CDialog::CDialog(UINT idTemplate, CWnd* parent) : m_nIDTemplate(idTemplate), m_pParentWnd(parent) {}
 
-CDialog::~CDialog() { DetachControls(); }
+// The derived dialog's control members are gone by now, each detached by its
+// own destructor; only the list that named them is left.
+CDialog::~CDialog() { m_controls.clear(); }
 
 INT_PTR CDialog::DoModal() {
 #ifdef _WIN32
