@@ -26,7 +26,8 @@ function(varn_gtest name)
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gmock GTest::gtest_main)
   varn_warnings(${name})
   gtest_discover_tests(${name}
-    PROPERTIES LABELS ${ARG_LABEL}
+    # A hang fails its test instead of holding up the whole run.
+    PROPERTIES LABELS ${ARG_LABEL} TIMEOUT 120
     DISCOVERY_TIMEOUT 60
     WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
 endfunction()
