@@ -195,6 +195,10 @@ TEST_F(UsbDevice, TheProductCodeChoosesTheImageFile)
         usb.GetHidInterface()->Open();
         EXPECT_EQ(usb.Update(0), c.result) << c.file;
         EXPECT_EQ(fresh.ReadInternal(0x400, 64) == data, c.result == UpdateStatusDone) << c.file;
+        // No file by the unit's own name: not even its display is touched.
+        if (c.result == UpdateStatusBadSource) {
+            EXPECT_EQ(simulated.ReportCount(), 0u) << c.file;
+        }
         std::filesystem::remove(c.file);
     }
 }
