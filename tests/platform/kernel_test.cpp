@@ -268,6 +268,13 @@ TEST_F(Kernel, TimeOutsAndSleepsFollowTheTimeScale) {
   EXPECT_GE(took, milliseconds(80));
   EXPECT_LT(took, milliseconds(2000));
 
+  // The tick count runs in the same scaled time as the waits.
+  const ULONGLONG before = GetTickCount64();
+  Sleep(10000);
+  const ULONGLONG ticked = GetTickCount64() - before;
+  EXPECT_GE(ticked, 9990u);  // 20 real ms, give or take rounding
+  EXPECT_LT(ticked, 1000000u);
+
   platform::SetTimeScale(1.0);
   start = steady_clock::now();
   EXPECT_EQ(WaitForSingleObject(event, 30), WAIT_TIMEOUT);

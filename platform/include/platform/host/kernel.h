@@ -33,6 +33,9 @@ DWORD WaitForSingleObjectEx(HANDLE hHandle, DWORD dwMilliseconds, BOOL bAlertabl
 void Sleep(DWORD dwMilliseconds);
 DWORD SleepEx(DWORD dwMilliseconds, BOOL bAlertable);
 
+// Milliseconds since the process started, in the host's scaled time.
+ULONGLONG GetTickCount64();
+
 // ---- events
 
 HANDLE CreateEventW(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, BOOL bInitialState,
