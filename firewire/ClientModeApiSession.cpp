@@ -50,7 +50,16 @@ ClientModeApiSession::ClientModeApiSession() {
   threadHandleStored_.store(true);
   threadHandleStored_.notify_all();
 
-  WaitForSingleObject(event, kConnectWaitMs);
+  // The driver also signals this event when it adds ring records, and may
+  // do so while it is still answering the connect; such a wake-up is not
+  // the answer. The wait goes on for the answer, 1000 ms in all.
+  const ULONGLONG start = GetTickCount64();
+  for (;;) {
+    const ULONGLONG waited = GetTickCount64() - start;
+    if (connectAnswered_.load() || waited >= kConnectWaitMs) break;
+    if (WaitForSingleObject(event, static_cast<DWORD>(kConnectWaitMs - waited)) != WAIT_OBJECT_0)
+      break;
+  }
 }
 
 ClientModeApiSession::~ClientModeApiSession() { Shutdown(); }
@@ -152,6 +161,7 @@ void ClientModeApiSession::NotificationLoop() {
   threadHandleStored_.wait(false);
   HANDLE event = EventHandle();
   connected_.store(SendRequest(DriverFunctionConnect, 0, kDriverConnectArgument) != 0);
+  connectAnswered_.store(true);
   PulseEvent(event);
   if (!Serving()) return;
 

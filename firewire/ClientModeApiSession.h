@@ -59,6 +59,8 @@ class ClientModeApiSession {
   // The thread's handle is stored after CreateThread returns; the thread
   // waits for it before it connects, since the driver may take it then.
   std::atomic<bool> threadHandleStored_{false};
+  // Set by the thread once the driver has answered its connect request.
+  std::atomic<bool> connectAnswered_{false};
   // Set by MarkReady, or by Shutdown so that a held thread can end.
   std::atomic<bool> ready_{false};
   bool shutDown_ = false;

@@ -107,6 +107,12 @@ void SimFireWireDriver::SetApcAtConnect(std::uint32_t code,
   apcAtConnect_ = AtConnect{true, code, payload};
 }
 
+void SimFireWireDriver::SetSignalAtConnect(DWORD holdMs) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  signalAtConnect_ = true;
+  signalHoldMs_ = holdMs;
+}
+
 void SimFireWireDriver::SetApiError(std::uint32_t api, std::int32_t code, const std::string& text,
                                     std::uint32_t result) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -246,6 +252,18 @@ std::uint32_t SimFireWireDriver::Connect(unsigned char* header) {
     threadHandleAtConnect_ = header == nullptr ? 0 : Load64(header, H::kThreadHandle);
   }
   if (delay != 0) Sleep(delay);
+  HANDLE signal = nullptr;
+  DWORD hold = 0;
+  const std::uint32_t result = ConnectLocked(header, signal, hold);
+  if (signal != nullptr) {
+    SetEvent(signal);
+    Sleep(hold);
+  }
+  return result;
+}
+
+std::uint32_t SimFireWireDriver::ConnectLocked(unsigned char* header, HANDLE& signal,
+                                               DWORD& hold) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (header == nullptr || Load32(header, H::kLeadingMagic) != H::kMagic ||
       Load32(header, H::kHeaderSize) != H::kSize ||
@@ -266,6 +284,10 @@ std::uint32_t SimFireWireDriver::Connect(unsigned char* header) {
   }
   if (ringAtConnect_.set) PostRingLocked(ringAtConnect_.code, {ringAtConnect_.payload}, false);
   if (apcAtConnect_.set) QueueApcLocked(apcAtConnect_.code, apcAtConnect_.payload);
+  if (signalAtConnect_) {
+    signal = event_;
+    hold = signalHoldMs_;
+  }
   return connectResult_;
 }
 

@@ -84,6 +84,9 @@ class SimFireWireDriver : public platform::host::DriverDevice {
   // constructor's wait or the thread's pulse takes it.
   void SetRingAtConnect(std::uint32_t code, const std::vector<unsigned char>& payload);
   void SetApcAtConnect(std::uint32_t code, const std::vector<unsigned char>& payload);
+  // The driver signals the client's event once it has taken the connect,
+  // and answers holdMs later (as a driver that adds ring records then).
+  void SetSignalAtConnect(DWORD holdMs);
   // Every later call of that API function fails: the code and text go to the
   // caller's error record, and the call answers result.
   void SetApiError(std::uint32_t api, std::int32_t code, const std::string& text,
@@ -177,6 +180,8 @@ class SimFireWireDriver : public platform::host::DriverDevice {
   bool PostRingLocked(std::uint32_t code, const std::vector<std::vector<unsigned char>>& payloads,
                       bool signal);
   bool QueueApcLocked(std::uint32_t code, const std::vector<unsigned char>& payload);
+  // The connect's work under the lock; what to signal after it, if anything.
+  std::uint32_t ConnectLocked(unsigned char* header, HANDLE& signal, DWORD& hold);
   void Disconnect(unsigned char* header);
   std::uint32_t CallApi(std::uint32_t api, std::uint64_t argument);
   std::shared_ptr<SimFireWireUnit> FindUnit(std::uint64_t id) const;
@@ -198,6 +203,8 @@ class SimFireWireDriver : public platform::host::DriverDevice {
   };
   AtConnect ringAtConnect_;
   AtConnect apcAtConnect_;
+  bool signalAtConnect_ = false;
+  DWORD signalHoldMs_ = 0;
   std::uint64_t threadHandleAtConnect_ = 0;
   struct ApiError {
     std::int32_t code;

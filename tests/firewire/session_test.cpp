@@ -185,6 +185,23 @@ TEST_F(SessionTest, ConnectAnsweringZeroLeavesTheSessionNotConnected) {
   EXPECT_EQ(requests[1].ioctlCode, 0x22200Bu);  // disconnect on every path
 }
 
+// A driver may signal the event (for ring records) while it still answers
+// the connect: that wake-up is not the answer. An answer inside the 1000 ms
+// connects the session; one after them does not, signal or no signal.
+TEST_F(SessionTest, ASignalBeforeTheConnectAnswerIsNotTheAnswer) {
+  driver.SetSignalAtConnect(100);
+  {
+    Audio_ClientModeApiSession session;
+    EXPECT_FALSE(session.IsNotConnected());
+  }
+  driver.SetSignalAtConnect(3000);
+  auto start = std::chrono::steady_clock::now();
+  Audio_ClientModeApiSession late;
+  EXPECT_TRUE(late.IsNotConnected());
+  // 1000 ms at the fixture's scale, not the driver's 3000.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(250));
+}
+
 // A connect that outlasts the constructor's wait and the destructor's
 // 500 ms: the destructor still waits for the thread before anything goes,
 // and a late "connected" answer does not set the thread serving.
