@@ -44,11 +44,17 @@ ClientModeApiSession::ClientModeApiSession() {
   if (event == nullptr) return;
   Store64(header_, H::kEventHandle, AddressSlot(event));
 
+  // The thread's two gates are kernel events: with this toolchain's Windows
+  // runtime, a wake-up of a std::atomic wait can be lost, and the thread
+  // would then wait for ever.
+  handleStored_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  ready_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (handleStored_ == nullptr || ready_ == nullptr) return;
+
   HANDLE thread = CreateThread(nullptr, 0, &NotificationThreadProc, header_, 0, nullptr);
   if (thread == nullptr) return;
   Store64(header_, H::kThreadHandle, AddressSlot(thread));
-  threadHandleStored_.store(true);
-  threadHandleStored_.notify_all();
+  SetEvent(handleStored_);
 
   // The driver also signals this event when it adds ring records, and may
   // do so while it is still answering the connect; such a wake-up is not
@@ -65,8 +71,7 @@ ClientModeApiSession::ClientModeApiSession() {
 ClientModeApiSession::~ClientModeApiSession() { Shutdown(); }
 
 void ClientModeApiSession::MarkReady() {
-  ready_.store(true);
-  ready_.notify_all();
+  if (ready_ != nullptr) SetEvent(ready_);
 }
 
 void ClientModeApiSession::Shutdown() {
@@ -100,6 +105,10 @@ void ClientModeApiSession::Shutdown() {
   if (thread != nullptr) {
     CloseHandle(thread);
     Store64(header_, H::kThreadHandle, 0);
+  }
+  for (HANDLE* gate : {&handleStored_, &ready_}) {
+    if (*gate != nullptr) CloseHandle(*gate);
+    *gate = nullptr;
   }
 
   SendRequest(DriverFunctionDisconnect, 0, 0);
@@ -158,7 +167,7 @@ DWORD WINAPI ClientModeApiSession::NotificationThreadProc(LPVOID header) {
 }
 
 void ClientModeApiSession::NotificationLoop() {
-  threadHandleStored_.wait(false);
+  WaitForSingleObject(handleStored_, INFINITE);
   HANDLE event = EventHandle();
   connected_.store(SendRequest(DriverFunctionConnect, 0, kDriverConnectArgument) != 0);
   connectAnswered_.store(true);
@@ -175,7 +184,7 @@ void ClientModeApiSession::NotificationLoop() {
   // alertable wait below, so they wait too. Records the driver added in the
   // meantime are taken now: their signal may have gone to the constructor's
   // wait or been cleared by the pulse.
-  ready_.wait(false);
+  WaitForSingleObject(ready_, INFINITE);
   if (!Serving()) return;
   DrainRing();
 

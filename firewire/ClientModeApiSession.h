@@ -56,13 +56,14 @@ class ClientModeApiSession {
   // Set by the destructor before it clears the connected flag, so that a
   // connect answer arriving late cannot set the thread serving again.
   std::atomic<bool> stopping_{false};
-  // The thread's handle is stored after CreateThread returns; the thread
-  // waits for it before it connects, since the driver may take it then.
-  std::atomic<bool> threadHandleStored_{false};
+  // Manual-reset events the thread waits at. The thread's handle is stored
+  // after CreateThread returns; the thread waits for it before it connects,
+  // since the driver may take it then.
+  HANDLE handleStored_ = nullptr;
+  // Set by MarkReady, or by Shutdown so that a held thread can end.
+  HANDLE ready_ = nullptr;
   // Set by the thread once the driver has answered its connect request.
   std::atomic<bool> connectAnswered_{false};
-  // Set by MarkReady, or by Shutdown so that a held thread can end.
-  std::atomic<bool> ready_{false};
   bool shutDown_ = false;
 };
 
