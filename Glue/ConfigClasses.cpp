@@ -35,6 +35,14 @@ AudioDriverClient& AudioDriverClient::Instance() {
 AudioDriverClient::~AudioDriverClient() { ClientModeApi_ReleaseSession(); }
 
 void AudioDriverClient::AddListener(DriverListener* listener, std::uint32_t mask) {
+  if (!Join(listener, mask)) {
+    // A session the driver refused goes only now: its notification thread
+    // may be waiting for the client lock, and its release waits for it.
+    ClientModeApi_ReleaseRefusedSession();
+  }
+}
+
+bool AudioDriverClient::Join(DriverListener* listener, std::uint32_t mask) {
   WithMutexLocked lock;
   if (listeners.empty()) {
     try {
@@ -46,10 +54,11 @@ void AudioDriverClient::AddListener(DriverListener* listener, std::uint32_t mask
       error.ThrowIfError();
     } catch (...) {
       cookie = 0;
-      return;
+      return false;
     }
   }
   listeners.push_back(listener);
+  return true;
 }
 
 void AudioDriverClient::RemoveListener(DriverListener* listener) {

@@ -52,6 +52,9 @@ struct AudioDriverClient {
 
  private:
   AudioDriverClient() = default;
+  // AddListener's work under the client lock; false when the registration
+  // failed.
+  bool Join(DriverListener* listener, std::uint32_t mask);
 };
 
 struct DriverListener {

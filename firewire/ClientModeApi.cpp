@@ -44,24 +44,37 @@ void SetClientError(FWCnslError* error, std::int32_t code) {
   error->text[0] = '\0';
 }
 
+// A session that failed its check inside a registration. Its notification
+// thread may be waiting for a lock that the registering caller holds (the
+// driver can deliver a notification naming that caller's callback at
+// connect), and the release waits for that thread to end; so it is released
+// by ClientModeApi_ReleaseRefusedSession once the caller has left its lock.
+FireWire::Audio_ClientModeApiSession* g_refusedSession = nullptr;
+
 // Makes and checks the session when there is none. Whatever fails leaves no
 // session behind, so the next call tries the driver again from the start.
-bool EnsureSession(FWCnslError* error) {
+// A failed session is deleted here, or handed to *refused when the caller
+// gives a place for it.
+bool EnsureSession(FWCnslError* error,
+                   FireWire::Audio_ClientModeApiSession** refused = nullptr) {
   if (g_session != nullptr) return true;
-  g_session = new FireWire::Audio_ClientModeApiSession;
-  if (g_session->IsNotConnected()) {
-    delete g_session;
-    g_session = nullptr;
-    SetClientError(error, kClientModeApiNotConnected);
-    return false;
+  auto* session = new FireWire::Audio_ClientModeApiSession;
+  const std::uint32_t code =
+      session->IsNotConnected()
+          ? static_cast<std::uint32_t>(kClientModeApiNotConnected)
+          : session->CallApi(ClientModeApiVersionCheck, kClientModeApiVersion);
+  if (code == 0) {
+    g_session = session;
+    return true;
   }
-  std::uint32_t answer = g_session->CallApi(ClientModeApiVersionCheck, kClientModeApiVersion);
-  if (answer != 0) {
-    ClientModeApi_ReleaseSession();
-    SetClientError(error, static_cast<std::int32_t>(answer));
-    return false;
+  if (refused != nullptr) {
+    delete *refused;  // one the last caller did not release
+    *refused = session;
+  } else {
+    delete session;
   }
-  return true;
+  SetClientError(error, static_cast<std::int32_t>(code));
+  return false;
 }
 
 // One argument block, fresh for each call, headed by the error record.
@@ -163,7 +176,7 @@ std::uint32_t ClientModeApi_OpenAndRegisterCallback(FWCnslError* error, std::uin
                                                     std::uint64_t userData,
                                                     std::uint64_t thirdWord) {
   WithMutexLocked lock;
-  if (!EnsureSession(error)) return 0;
+  if (!EnsureSession(error, &g_refusedSession)) return 0;
   // Takes the lock a second time; the critical section is re-entrant.
   return ClientModeApi_RegisterCallback(error, eventMask, callback, userData, thirdWord);
 }
@@ -171,6 +184,20 @@ std::uint32_t ClientModeApi_OpenAndRegisterCallback(FWCnslError* error, std::uin
 void ClientModeApi_ReleaseSession() {
   delete g_session;
   g_session = nullptr;
+  delete g_refusedSession;
+  g_refusedSession = nullptr;
+}
+
+void ClientModeApi_ReleaseRefusedSession() {
+  FireWire::Audio_ClientModeApiSession* refused;
+  {
+    WithMutexLocked lock;
+    refused = g_refusedSession;
+    g_refusedSession = nullptr;
+  }
+  // Outside the API lock too: waiting for a notification thread is never
+  // done while holding a lock.
+  delete refused;
 }
 
 WithMutexLocked::MutexLock::MutexLock() { InitializeCriticalSection(&section); }

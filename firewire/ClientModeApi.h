@@ -95,13 +95,18 @@ std::uint32_t ClientModeApi_WriteRegister(FWCnslError* error, std::uint64_t devi
                                           std::uint32_t address, std::uint32_t value);
 std::uint32_t ClientModeApi_GetModelCode(FWCnslError* error, std::uint64_t deviceId);
 // Creates and checks the session and registers the callback in one hold of
-// the API lock. The cookie, or 0 when no session could be made.
+// the API lock. The cookie, or 0 when no session could be made. A session
+// that fails its check here is kept for ClientModeApi_ReleaseRefusedSession,
+// which the caller calls once it has left any lock its callback takes.
 std::uint32_t ClientModeApi_OpenAndRegisterCallback(FWCnslError* error, std::uint32_t eventMask,
                                                     std::uint64_t callback,
                                                     std::uint64_t userData,
                                                     std::uint64_t thirdWord);
-// Deletes the process-wide session, if any. Takes no lock.
+// Deletes the process-wide session, if any, and a refused one. Takes no lock.
 void ClientModeApi_ReleaseSession();
+// Deletes the session that the last registration refused, if any, after
+// leaving the API lock.
+void ClientModeApi_ReleaseRefusedSession();
 
 // The API lock: a scoped hold of one process-wide, re-entrant critical
 // section.

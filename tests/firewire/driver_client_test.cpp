@@ -179,6 +179,55 @@ TEST_F(ClientTest, AFailedJoinLeavesTheListenerOutAndItsDeletionCallsNothing) {
   }
 }
 
+// A driver that refuses the version while it delivers, at connect, a
+// notification for the client: the notification thread waits for the client
+// lock that the join holds, and the refused session can only be released
+// once the thread has ended. The join must still return, failed.
+class RefusedJoin : public ClientTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(RefusedJoin, ReturnsWhileTheRefusedSessionsThreadWaitsForTheClient) {
+  const bool asApc = GetParam();
+  auto payload = sim::SimFireWireDriver::MakePayload(
+      static_cast<std::uint64_t>(
+          reinterpret_cast<std::uintptr_t>(&AudioDriverClient::NotificationCallback)),
+      AddressSlot(&Client()), 1);
+  if (asApc) {
+    driver.SetApcAtConnect(1, payload);
+  } else {
+    driver.SetRingAtConnect(1, payload);
+  }
+  driver.SetVersionAnswer(7);
+  // The version check comes late, so the notification is dispatched first.
+  driver.SetApiHook([](std::uint32_t api, const unsigned char*) {
+    if (api == ClientModeApiVersionCheck) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  });
+
+  std::unique_ptr<DriverListener> listener;
+  std::thread join([&] { listener = std::make_unique<DriverListener>(1, 1); });
+  if (!fwtest::WaitFor([&] { return listener != nullptr; }, 20000)) {
+    // Nothing can free the window thread now; end here, not at ctest's limit.
+    std::fprintf(stderr, "the join never returned\n");
+    std::abort();
+  }
+  join.join();
+  EXPECT_EQ(listener->cookie, 0u);
+  EXPECT_EQ(Client().cookie, 0u);
+  EXPECT_TRUE(Client().listeners.empty());
+  EXPECT_EQ(driver.ApiCalls(ClientModeApiRegisterCallback), 0u);
+  listener.reset();
+
+  // Nothing of the refused session is kept: the next join starts again.
+  driver.SetVersionAnswer(0);
+  driver.SetApiHook(nullptr);
+  auto next = std::make_unique<DriverListener>(1, 1);
+  EXPECT_NE(next->cookie, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(RingOrApc, RefusedJoin, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return info.param ? "Apc" : "Ring";
+                         });
+
 TEST_F(ClientTest, EventWordsAccumulateInAListenerWithoutACallback) {
   auto listener = std::make_unique<DriverListener>(1, 1);
   ASSERT_NE(listener->cookie, 0u);

@@ -344,8 +344,11 @@ TEST_P(BadRing, DeliversNothingAndTheThreadEnds) {
   }
   Recorder recorder;
   Audio_ClientModeApiSession session;
-  ASSERT_FALSE(session.IsNotConnected());  // API calls still work
+  ASSERT_FALSE(session.IsNotConnected());
   EXPECT_EQ(WaitForSingleObject(ThreadOf(session), 5000), WAIT_OBJECT_0);
+  // API calls still reach the driver: an answer only it can give comes back.
+  driver.SetVersionAnswer(7);
+  EXPECT_EQ(session.CallApi(ClientModeApiVersionCheck, kClientModeApiVersion), 7u);
   driver.PostRing(1, sim::SimFireWireDriver::MakePayload(Fn(&Words), AddressSlot(&recorder), 1));
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   EXPECT_TRUE(recorder.Calls().empty());
