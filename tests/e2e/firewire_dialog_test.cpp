@@ -199,7 +199,9 @@ TEST_F(FireWireDialog, AnUnsupportedUnitIsCountedButNotKept) {
       PressEscape(d.m_hWnd);
     });
     Run(script);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.trace);
+    // The first scan's lines; a tick before Esc may add a second scan's.
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out.rfind(c.trace, 0), 0u) << out;
     dlg.reset();
     driver.RemoveUnit(kPaskoId);
     driver.RemoveUnit(kOrvelId);

@@ -8,6 +8,7 @@
 #include <gmock/gmock.h>
 
 #include <cstdlib>
+#include <future>
 #include <memory>
 #include <string>
 
@@ -203,8 +204,12 @@ TEST_P(RefusedJoin, ReturnsWhileTheRefusedSessionsThreadWaitsForTheClient) {
   });
 
   std::unique_ptr<DriverListener> listener;
-  std::thread join([&] { listener = std::make_unique<DriverListener>(1, 1); });
-  if (!fwtest::WaitFor([&] { return listener != nullptr; }, 20000)) {
+  std::promise<void> joined;
+  std::thread join([&] {
+    listener = std::make_unique<DriverListener>(1, 1);
+    joined.set_value();
+  });
+  if (joined.get_future().wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
     // Nothing can free the window thread now; end here, not at ctest's limit.
     std::fprintf(stderr, "the join never returned\n");
     std::abort();
