@@ -54,9 +54,14 @@ struct RenderOptions {
 // nested one is drawn centred over the first.
 Frame Render(const std::vector<ui::DialogState>& dialogs, const RenderOptions& options = {});
 
-// Words of the text laid out in lines of at most `width` characters; line
-// feeds break lines; a word longer than the width is cut.
-std::vector<std::u32string> Wrap(const std::u32string& text, std::size_t width);
+// How a static control lines up its text.
+enum class Align { Left, Center, Right };
+
+// The text laid out in lines of at most `width` characters as a static
+// control with word breaks lays it out: a line breaks at a line feed ("\n",
+// "\r\n") and at a blank where the next word would pass the width; a word
+// longer than the width is cut at it. Blanks inside a line stay as they are.
+std::vector<std::u32string> Wrap(const std::u32string& text, std::size_t width, Align align = Align::Left);
 
 struct FrontOptions {
   int input = 0;   // raw mode is set on it when it is a terminal
