@@ -194,6 +194,15 @@ void DrawControl(Canvas& canvas, Frame& frame, const Placement& p, const ui::Con
   }
 }
 
+// The button Enter presses in the dialog: its default push button, while
+// it is shown and enabled.
+const ui::ControlState* DefaultButton(const ui::DialogState& d) {
+  for (const auto& c : d.controls) {
+    if (c.visible && c.enabled && (c.style & BS_TYPEMASK) == BS_DEFPUSHBUTTON && c.className == L"Button") return &c;
+  }
+  return nullptr;
+}
+
 void DrawMenu(Canvas& canvas, Frame& frame, const Placement& owner, const RenderOptions& options,
               const Glyphs& g) {
   std::vector<std::u32string> labels;
@@ -302,6 +311,13 @@ Frame Render(const std::vector<ui::DialogState>& dialogs, const RenderOptions& o
     }
   }
   frame.rows = canvas.Rows();
+  // Enter is offered only where it does something: not in the menu, and
+  // not while the innermost dialog's default button is hidden.
+  frame.keys = " ";
+  const ui::ControlState* button =
+      dialogs.empty() || options.menuOwner != nullptr ? nullptr : DefaultButton(dialogs.back());
+  if (button != nullptr) frame.keys += "Enter: " + Utf8(Label(button->text)) + "    ";
+  frame.keys += "Esc: close    F10 or Alt+Space: system menu";
   return frame;
 }
 
@@ -400,6 +416,7 @@ struct TerminalFront::State {
         out += "\x1b[K\r\n";
       }
     }
+    out += "\x1b[K\r\n" + frame.keys + "\x1b[K\r\n";
     out += "\x1b[J";
     if (out != lastOutput) {
       Write(out);
@@ -579,13 +596,7 @@ struct TerminalFront::State {
     HWND top = Innermost();
     auto state = top ? ui::Inspect(top) : std::nullopt;
     if (!state) return;
-    for (const auto& c : state->controls) {
-      if (c.visible && c.enabled && (c.style & BS_TYPEMASK) == BS_DEFPUSHBUTTON &&
-          c.className == L"Button") {
-        ui::PressEnter(top);
-        return;
-      }
-    }
+    if (DefaultButton(*state) != nullptr) ui::PressEnter(top);
   }
 
   void Escape() {

@@ -226,6 +226,39 @@ TEST(TerminalFront, StatusTextKeepsItsBlanks) {
   EXPECT_EQ(shown.rows[static_cast<std::size_t>(version)].find("File"), 1u + 3 + (68 - 19) / 2);
 }
 
+TEST(TerminalFront, OffersEnterOnlyWhileTheButtonIsShown) {
+  Terminal terminal;
+  CUpdaterDlg dlg(ProductKindDunmi, nullptr);
+  std::string shown, hidden;
+  Script script;
+  std::unique_ptr<TerminalFront> front;
+  script.WaitForDialog(kCaption)
+      .Do([&] {
+        front = std::make_unique<TerminalFront>(terminal.Options());
+        dlg.m_updateButton.ShowWindow(SW_SHOW);
+        front->Redraw();
+        shown = front->LastFrame().keys;
+        // The dialog hides the button itself for this code.
+        dlg.m_status = UpdateStatusNotInUpdateMode;
+        static_cast<UpdaterDlgClient&>(dlg).RefreshStatus();
+      })
+      .WaitFor([&] { return !Has(front->LastFrame(), "Update Now ]"); })
+      .Do([&] {
+        hidden = front->LastFrame().keys;
+        front.reset();
+        PressEscape(TopDialog());
+      });
+  EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+  ASSERT_TRUE(script.Finished());
+
+  EXPECT_EQ(shown, " Enter: Update Now    Esc: close    F10 or Alt+Space: system menu");
+  EXPECT_EQ(hidden, " Esc: close    F10 or Alt+Space: system menu");
+  // Drawn under the dialog, after a blank line.
+  const std::string written = terminal.Written();
+  EXPECT_NE(written.find("\x1b[K\r\n\x1b[K\r\n" + shown + "\x1b[K\r\n"), std::string::npos);
+  EXPECT_NE(written.find("\x1b[K\r\n\x1b[K\r\n" + hidden + "\x1b[K\r\n"), std::string::npos);
+}
+
 TEST(TerminalFront, EscClosesTheDialog) {
   Terminal terminal;
   CUpdaterDlg dlg(ProductKindDunmi, nullptr);
@@ -290,6 +323,9 @@ TEST(TerminalFront, SystemMenuOpensTheAboutBox) {
     EXPECT_TRUE(Has(about, "VARN Updater")) << about.Text();
     EXPECT_TRUE(Has(about, "[ OK ]"));
     EXPECT_TRUE(Has(about, "VARN Firmware Updater"));
+    // Enter names what it presses: nothing while the menu is open, then OK.
+    EXPECT_EQ(menu.keys.find("Enter"), std::string::npos) << menu.keys;
+    EXPECT_EQ(about.keys.rfind(" Enter: OK    Esc: close", 0), 0u) << about.keys;
     EXPECT_TRUE(Has(back, "Overall Update Progress"));
     EXPECT_FALSE(Has(back, "About Updater..."));
   }
