@@ -181,16 +181,26 @@ void DrawControl(Canvas& canvas, Frame& frame, const Placement& p, const ui::Con
     return;
   }
   // Static text (and anything else): its text laid out in its cells.
-  const DWORD align = c.style & SS_TYPEMASK;
+  const DWORD type = c.style & SS_TYPEMASK;
+  const Align align = type == SS_CENTER ? Align::Center : type == SS_RIGHT ? Align::Right : Align::Left;
   const std::u32string text = (c.style & SS_NOPREFIX) ? FromWide(c.text) : Label(c.text);
-  const auto lines = Wrap(text, static_cast<std::size_t>(width));
+  const auto lines = Wrap(text, static_cast<std::size_t>(width), align);
   for (int i = 0; i < rows && i < static_cast<int>(lines.size()); ++i) {
     const int free = width - static_cast<int>(lines[static_cast<std::size_t>(i)].size());
     int at = left;
-    if (align == SS_CENTER) at += free / 2;
-    else if (align == SS_RIGHT) at += free;
+    if (align == Align::Center) at += free / 2;
+    else if (align == Align::Right) at += free;
     canvas.Put(top + i, at, lines[static_cast<std::size_t>(i)]);
   }
+}
+
+// The button Enter presses in the dialog: its default push button, while
+// it is shown and enabled.
+const ui::ControlState* DefaultButton(const ui::DialogState& d) {
+  for (const auto& c : d.controls) {
+    if (c.visible && c.enabled && (c.style & BS_TYPEMASK) == BS_DEFPUSHBUTTON && c.className == L"Button") return &c;
+  }
+  return nullptr;
 }
 
 void DrawMenu(Canvas& canvas, Frame& frame, const Placement& owner, const RenderOptions& options,
@@ -236,46 +246,41 @@ std::string Frame::Text() const {
   return out;
 }
 
-std::vector<std::u32string> Wrap(const std::u32string& text, std::size_t width) {
+std::vector<std::u32string> Wrap(const std::u32string& text, std::size_t width, Align align) {
   std::vector<std::u32string> lines;
-  if (width == 0) return lines;
-  std::size_t start = 0;
-  while (start <= text.size()) {
-    std::size_t end = text.find(U'\n', start);
-    if (end == std::u32string::npos) end = text.size();
-    const std::u32string paragraph = text.substr(start, end - start);
-    std::u32string line;
-    std::size_t i = 0;
-    bool any = false;
-    while (i < paragraph.size()) {
-      while (i < paragraph.size() && paragraph[i] == U' ') ++i;
-      if (i >= paragraph.size()) break;
-      std::size_t j = paragraph.find(U' ', i);
-      if (j == std::u32string::npos) j = paragraph.size();
-      std::u32string word = paragraph.substr(i, j - i);
-      i = j;
-      while (word.size() > width) {
-        if (!line.empty()) lines.push_back(line), line.clear();
-        lines.push_back(word.substr(0, width));
-        word = word.substr(width);
+  if (width == 0 || text.empty()) return lines;
+  const auto lineFeed = [](char32_t c) { return c == U'\r' || c == U'\n'; };
+  const std::size_t n = text.size();
+  std::size_t pos = 0;
+  for (;;) {
+    std::size_t end = pos;
+    while (end < n && !lineFeed(text[end])) ++end;
+    if (end - pos > width) {
+      // Too long: the line ends after the last blank within the width, or
+      // at the width when a blank follows there (a word longer than the
+      // width is cut at it). A centred or right-aligned line gives up a
+      // blank that ends it, so it lines up on its words. One blank goes with
+      // the break; any more start the next line.
+      std::size_t length = width;
+      if (text[pos + width] != U' ') {
+        std::size_t after = pos + width;
+        while (after > pos && text[after - 1] != U' ') --after;
+        if (after > pos) length = after - pos;
       }
-      if (line.empty()) {
-        line = word;
-      } else if (line.size() + 1 + word.size() <= width) {
-        line += U' ';
-        line += word;
-      } else {
-        lines.push_back(line);
-        line = word;
-      }
-      any = true;
+      if (align != Align::Left && text[pos + length - 1] == U' ') --length;
+      lines.push_back(text.substr(pos, length));
+      pos += length;
+      if (text[pos] == U' ') ++pos;
+      if (pos >= n) break;
+      continue;
     }
-    if (!line.empty() || !any) lines.push_back(line);
-    if (end == text.size()) break;
-    start = end + 1;
+    lines.push_back(text.substr(pos, end - pos));
+    if (end >= n) break;
+    // "\r\n" (or "\n\r") is one break, "\n\n" two.
+    pos = end + 1;
+    if (pos < n && lineFeed(text[pos]) && text[pos] != text[end]) ++pos;
+    if (pos >= n) break;
   }
-  // A text without any character shows no line.
-  if (lines.size() == 1 && lines.front().empty()) lines.clear();
   return lines;
 }
 
@@ -306,6 +311,13 @@ Frame Render(const std::vector<ui::DialogState>& dialogs, const RenderOptions& o
     }
   }
   frame.rows = canvas.Rows();
+  // Enter is offered only where it does something: not in the menu, and
+  // not while the innermost dialog's default button is hidden.
+  frame.keys = " ";
+  const ui::ControlState* button =
+      dialogs.empty() || options.menuOwner != nullptr ? nullptr : DefaultButton(dialogs.back());
+  if (button != nullptr) frame.keys += "Enter: " + Utf8(Label(button->text)) + "    ";
+  frame.keys += "Esc: close    F10 or Alt+Space: system menu";
   return frame;
 }
 
@@ -404,6 +416,7 @@ struct TerminalFront::State {
         out += "\x1b[K\r\n";
       }
     }
+    out += "\x1b[K\r\n" + frame.keys + "\x1b[K\r\n";
     out += "\x1b[J";
     if (out != lastOutput) {
       Write(out);
@@ -583,13 +596,7 @@ struct TerminalFront::State {
     HWND top = Innermost();
     auto state = top ? ui::Inspect(top) : std::nullopt;
     if (!state) return;
-    for (const auto& c : state->controls) {
-      if (c.visible && c.enabled && (c.style & BS_TYPEMASK) == BS_DEFPUSHBUTTON &&
-          c.className == L"Button") {
-        ui::PressEnter(top);
-        return;
-      }
-    }
+    if (DefaultButton(*state) != nullptr) ui::PressEnter(top);
   }
 
   void Escape() {

@@ -258,8 +258,6 @@ std::vector<std::string> Footer(const demo::Model& model, const DisplaySource& d
     out.push_back(std::string(" ") + (unicode ? "\u2502 " : "| ") + l + (unicode ? " \u2502" : " |"));
   }
   out.push_back(std::string(" ") + (unicode ? "\u2514" : "+") + edge + (unicode ? "\u2518" : "+"));
-  out.push_back("");
-  out.push_back(" Enter: Update Now    Esc: close    F10 or Alt+Space: system menu");
   return out;
 }
 

@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <string>
 
+#include "../app/fake_device.h"
+
 namespace {
 
 using namespace platform::ui;
@@ -25,25 +27,47 @@ constexpr const wchar_t* kAboutCaption = L"About Updater";
 
 std::u32string U32(const std::string& s) { return std::u32string(s.begin(), s.end()); }
 
-TEST(TerminalWrap, LaysOutWordsInLines) {
+TEST(TerminalWrap, LaysOutLinesAsAStaticControlDoes) {
+  using enum platform::term::Align;
   struct Case {
     std::string text;
     std::size_t width;
+    platform::term::Align align;
     std::vector<std::string> lines;
   } cases[] = {
-      {"", 10, {}},
-      {"short", 10, {"short"}},
-      {"one two three four", 9, {"one two", "three", "four"}},
-      {"exactly nine", 12, {"exactly nine"}},
-      {"a\nb c\n\nd", 10, {"a", "b c", "", "d"}},
-      {"  spaced   out  ", 20, {"spaced out"}},
-      {"abcdefghijkl", 5, {"abcde", "fghij", "kl"}},
-      {"File version: ", 20, {"File version:"}},
+      {"", 10, Left, {}},
+      {"short", 10, Left, {"short"}},
+      {"exactly nine", 12, Left, {"exactly nine"}},
+      {"a\nb c\n\nd\n", 10, Left, {"a", "b c", "", "d"}},
+      {"a\r\nb\rc\n\rd", 10, Left, {"a", "b", "c", "d"}},
+      // Blanks inside a line are kept, at its ends too when it fits.
+      {"  spaced   out  ", 20, Left, {"  spaced   out  "}},
+      {"File version:  2.05", 20, Center, {"File version:  2.05"}},
+      // A left-aligned line keeps the blank it breaks at (unseen); a centred
+      // or right-aligned one leaves it out, or it would stand off centre.
+      {"one two three", 9, Left, {"one two ", "three"}},
+      {"one two three", 9, Center, {"one two", "three"}},
+      {"one two three", 9, Right, {"one two", "three"}},
+      {"one two three four", 9, Center, {"one two", "three", "four"}},
+      {"File version: ", 13, Left, {"File version:"}},
+      // One blank goes with a break; the next line starts with any more.
+      {"end.  Next", 5, Left, {"end. ", "Next"}},
+      {"end.  Next", 5, Center, {"end.", " Next"}},
+      {"end.   Next", 5, Left, {"end. ", " Next"}},
+      // A word longer than the width is cut at it.
+      {"abcdefghijkl", 5, Left, {"abcde", "fghij", "kl"}},
+      {"ab cdefghij", 5, Left, {"ab ", "cdefg", "hij"}},
+      {"Comparing firmware...\nThe updater program is comparing the device's firmware to the new "
+       "firmware.\nFile version:  2.05",
+       68,
+       Center,
+       {"Comparing firmware...", "The updater program is comparing the device's firmware to the new",
+        "firmware.", "File version:  2.05"}},
   };
   for (const Case& c : cases) {
     std::vector<std::string> got;
-    for (const auto& line : Wrap(U32(c.text), c.width)) got.emplace_back(line.begin(), line.end());
-    EXPECT_EQ(got, c.lines) << c.text;
+    for (const auto& line : Wrap(U32(c.text), c.width, c.align)) got.emplace_back(line.begin(), line.end());
+    EXPECT_EQ(got, c.lines) << c.text << " in " << c.width;
   }
 }
 
@@ -174,6 +198,67 @@ TEST(TerminalFront, DrawsTheDialogAsItStands) {
   EXPECT_EQ(written.rfind("\x1b[?25h"), written.size() - 6);
 }
 
+TEST(TerminalFront, StatusTextKeepsItsBlanks) {
+  // A one-digit major version comes with a blank of its own.
+  Terminal terminal;
+  CUpdaterDlg dlg(ProductKindPlimo, nullptr);
+  Frame shown;
+  Script script;
+  script.WaitForDialog(kCaption).Do([&] {
+    TerminalFront front(terminal.Options());
+    auto device = std::make_unique<FakeDevice>();
+    device->versionText = L" 2.05";
+    dlg.m_device = std::move(device);
+    dlg.m_status = UpdateStatusComparing;
+    static_cast<UpdaterDlgClient&>(dlg).RefreshStatus();
+    front.Redraw();
+    shown = front.LastFrame();
+    PressEscape(TopDialog());
+  });
+  EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+  ASSERT_TRUE(script.Finished());
+
+  const int version = RowOf(shown, "File version:  2.05");
+  ASSERT_GT(version, 0) << shown.Text();
+  EXPECT_EQ(RowOf(shown, "Comparing firmware..."), version - 3) << shown.Text();
+  EXPECT_EQ(RowOf(shown, "firmware to the new"), version - 2);
+  // Centred in the control's 68 columns, which start 3 inside the box.
+  EXPECT_EQ(shown.rows[static_cast<std::size_t>(version)].find("File"), 1u + 3 + (68 - 19) / 2);
+}
+
+TEST(TerminalFront, OffersEnterOnlyWhileTheButtonIsShown) {
+  Terminal terminal;
+  CUpdaterDlg dlg(ProductKindDunmi, nullptr);
+  std::string shown, hidden;
+  Script script;
+  std::unique_ptr<TerminalFront> front;
+  script.WaitForDialog(kCaption)
+      .Do([&] {
+        front = std::make_unique<TerminalFront>(terminal.Options());
+        dlg.m_updateButton.ShowWindow(SW_SHOW);
+        front->Redraw();
+        shown = front->LastFrame().keys;
+        // The dialog hides the button itself for this code.
+        dlg.m_status = UpdateStatusNotInUpdateMode;
+        static_cast<UpdaterDlgClient&>(dlg).RefreshStatus();
+      })
+      .WaitFor([&] { return !Has(front->LastFrame(), "Update Now ]"); })
+      .Do([&] {
+        hidden = front->LastFrame().keys;
+        front.reset();
+        PressEscape(TopDialog());
+      });
+  EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+  ASSERT_TRUE(script.Finished());
+
+  EXPECT_EQ(shown, " Enter: Update Now    Esc: close    F10 or Alt+Space: system menu");
+  EXPECT_EQ(hidden, " Esc: close    F10 or Alt+Space: system menu");
+  // Drawn under the dialog, after a blank line.
+  const std::string written = terminal.Written();
+  EXPECT_NE(written.find("\x1b[K\r\n\x1b[K\r\n" + shown + "\x1b[K\r\n"), std::string::npos);
+  EXPECT_NE(written.find("\x1b[K\r\n\x1b[K\r\n" + hidden + "\x1b[K\r\n"), std::string::npos);
+}
+
 TEST(TerminalFront, EscClosesTheDialog) {
   Terminal terminal;
   CUpdaterDlg dlg(ProductKindDunmi, nullptr);
@@ -238,6 +323,9 @@ TEST(TerminalFront, SystemMenuOpensTheAboutBox) {
     EXPECT_TRUE(Has(about, "VARN Updater")) << about.Text();
     EXPECT_TRUE(Has(about, "[ OK ]"));
     EXPECT_TRUE(Has(about, "VARN Firmware Updater"));
+    // Enter names what it presses: nothing while the menu is open, then OK.
+    EXPECT_EQ(menu.keys.find("Enter"), std::string::npos) << menu.keys;
+    EXPECT_EQ(about.keys.rfind(" Enter: OK    Esc: close", 0), 0u) << about.keys;
     EXPECT_TRUE(Has(back, "Overall Update Progress"));
     EXPECT_FALSE(Has(back, "About Updater..."));
   }

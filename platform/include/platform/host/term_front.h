@@ -9,10 +9,11 @@
 //                      item's underlined letter, or Esc
 //   Ctrl+C             closes every dialog, innermost first
 //
-// It redraws whenever the dialogs change (the window services' change
-// hook) and reads the keys on the message loop's idle turns. While the UI
-// thread is busy (an update runs inside a button's handler) keys wait, as
-// they would on Windows, and drawing goes on with every change.
+// A line under the dialogs names these keys. It redraws whenever the
+// dialogs change (the window services' change hook) and reads the keys on
+// the message loop's idle turns. While the UI thread is busy (an update
+// runs inside a button's handler) keys wait, as they would on Windows, and
+// drawing goes on with every change.
 #pragma once
 
 #include <platform/host/ui_driver.h>
@@ -37,6 +38,9 @@ struct Frame {
     int width;
   };
   std::vector<Span> highlights;
+  // The keys the front offers, the line it draws last: Enter, named by the
+  // default button it presses, only while that button is shown.
+  std::string keys;
   std::string Text() const;  // rows joined with line feeds
 };
 
@@ -54,15 +58,21 @@ struct RenderOptions {
 // nested one is drawn centred over the first.
 Frame Render(const std::vector<ui::DialogState>& dialogs, const RenderOptions& options = {});
 
-// Words of the text laid out in lines of at most `width` characters; line
-// feeds break lines; a word longer than the width is cut.
-std::vector<std::u32string> Wrap(const std::u32string& text, std::size_t width);
+// How a static control lines up its text.
+enum class Align { Left, Center, Right };
+
+// The text laid out in lines of at most `width` characters as a static
+// control with word breaks lays it out: a line breaks at a line feed ("\n",
+// "\r\n") and at a blank where the next word would pass the width; a word
+// longer than the width is cut at it. Blanks inside a line stay as they are.
+std::vector<std::u32string> Wrap(const std::u32string& text, std::size_t width, Align align = Align::Left);
 
 struct FrontOptions {
   int input = 0;   // raw mode is set on it when it is a terminal
   int output = 1;
   bool unicode = true;
-  // Lines drawn below the dialogs (the demo shows the unit's display there).
+  // Lines drawn below the dialogs, above the keys (the demo shows the
+  // unit's display there).
   std::function<std::vector<std::string>()> footer;
   // Redraws closer together than this are left to the next idle turn.
   std::chrono::milliseconds minInterval{15};
