@@ -378,6 +378,25 @@ TEST_F(EngineTest, MalformedImagesNeverReachTheUnit)
              SetTotal(b, Total(b) - 1);
              b.pop_back();
          }},
+        {"internal record running past 2^32",
+         [](auto& b, auto&) {
+             // It would program 8192 bytes at 0xFFFFF000 and 1808 at 0x1000.
+             b = sim::ImageBuilder().Internal(0xFFFFF000u, sim::PatternBytes(10000)).Build();
+         }},
+        {"internal record one byte past 2^32",
+         [](auto& b, auto&) { sim::PutLE32(b, 0x20 + 0x10, 0xFFFFFFC1u); }},
+        {"external record running past 2^32",
+         [](auto& b, auto&) {
+             // Its sixteenth page would be page 7.
+             b = sim::ImageBuilder().External(0xFFFFFFF8u, sim::PatternBytes(16 * 528)).Build();
+         }},
+        {"external record one page past 2^32",
+         [](auto& b, auto&) {
+             b = sim::ImageBuilder().External(0xFFFFFFFFu, sim::PatternBytes(2 * 528)).Build();
+         }},
+        {"record running past 2^32 on a word bus",
+         [](auto& b, auto&) { sim::PutLE32(b, 0x20 + 0x10, 0xFFFFFFFCu); },
+         true},
         {"record not whole words on a word bus",
          [](auto& b, auto&) {
              const auto odd = sim::ImageBuilder().Internal(0, sim::PatternBytes(66)).Build();
@@ -405,6 +424,27 @@ TEST_F(EngineTest, MalformedImagesNeverReachTheUnit)
     EXPECT_EQ(Run(base), UpdateStatusDone);
     device.wholeWords = false;
     EXPECT_EQ(Run(sim::ImageBuilder().Internal(0, sim::PatternBytes(66))), UpdateStatusDone);
+}
+
+TEST_F(EngineTest, RecordsEndingExactlyAt2To32ReachTheUnit)
+{
+    // The last byte address and the last page are the unit's to name. The
+    // simulated unit has no flash up there, so every attempt fails.
+    const sim::ImageBuilder image = sim::ImageBuilder()
+                                        .Internal(0xFFFFD8F0u, sim::PatternBytes(10000))
+                                        .External(0xFFFFFFF0u, sim::PatternBytes(16 * 528));
+    EXPECT_EQ(Run(image), UpdateStatusUnverified);
+    const std::vector<UnitCommand> internalAttempt = {{8, 0xFFFFD8F0u, 8192, 0},
+                                                      {8, 0xFFFFF8F0u, 1808, 0}};
+    const std::vector<UnitCommand> externalAttempt = {{6, 0xFFFFFFF0u, 15, 0},
+                                                      {6, 0xFFFFFFFFu, 1, 0}};
+    std::vector<UnitCommand> internalAll, externalAll;
+    for (int i = 0; i < 3; ++i) {
+        internalAll.insert(internalAll.end(), internalAttempt.begin(), internalAttempt.end());
+        externalAll.insert(externalAll.end(), externalAttempt.begin(), externalAttempt.end());
+    }
+    EXPECT_EQ(CommandsOf(DeviceCommandProgramInternal), internalAll);
+    EXPECT_EQ(CommandsOf(DeviceCommandProgramExternal), externalAll);
 }
 
 TEST_F(EngineTest, SecondUpdateStartsAgainFromTheFile)
