@@ -12,7 +12,8 @@ bool FirmwareImageIsSound(const uint8_t* image, size_t length, bool wholeWords)
         return false;
     const FirmwareImageHeader* header = FirmwareImageHeader::At(image);
     uint64_t position = header->FirstRecordOffset();
-    if (position > length)
+    // A first record inside the header would read header fields as its own.
+    if (position < FirmwareImageHeader::kSize || position > length)
         return false;
     uint64_t remaining = header->TotalBytes();
     while (remaining != 0) {

@@ -212,7 +212,7 @@ TEST_F(UsbDevice, ACodeOutsideTheTableSendsNothing)
     EXPECT_EQ(hid->ReportCount(), 0u);
 }
 
-TEST_F(UsbDevice, ImagesWithAWrappingRangeSendNothing)
+TEST_F(UsbDevice, ImagesWithAWrappingRangeOrARecordInTheHeaderSendNothing)
 {
     struct Case {
         const char* name;
@@ -223,6 +223,9 @@ TEST_F(UsbDevice, ImagesWithAWrappingRangeSendNothing)
         {"internal past 2^32", ImageBuilder().Internal(0xFFFFF000u, PatternBytes(10000))},
         // Pages 0xFFFFFFF8 to 0xFFFFFFFF, then 0 to 7.
         {"external past 2^32", ImageBuilder().External(0xFFFFFFF8u, PatternBytes(16 * 528))},
+        // The record's first field is the header's model byte.
+        {"record inside the header",
+         ImageBuilder().ImageHeaderSize(0x14).Internal(0x1000, PatternBytes(64))},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
