@@ -12,7 +12,8 @@ bool FirmwareImageIsSound(const uint8_t* image, size_t length, bool wholeWords)
         return false;
     const FirmwareImageHeader* header = FirmwareImageHeader::At(image);
     uint64_t position = header->FirstRecordOffset();
-    if (position > length)
+    // A first record inside the header would read header fields as its own.
+    if (position < FirmwareImageHeader::kSize || position > length)
         return false;
     uint64_t remaining = header->TotalBytes();
     while (remaining != 0) {
@@ -34,6 +35,12 @@ bool FirmwareImageIsSound(const uint8_t* image, size_t length, bool wholeWords)
         if (record->IsExternal() && dataLength % kExternalPageSize != 0)
             return false;
         if (wholeWords && dataLength % 4 != 0)
+            return false;
+        // The unit's byte addresses and page numbers are 32 bits: a range
+        // running past 2^32 would wrap round to flash the image never names.
+        // One that ends exactly at 2^32 still names only what exists.
+        const uint64_t units = record->IsExternal() ? dataLength / kExternalPageSize : dataLength;
+        if (record->Destination() + units > (uint64_t{1} << 32))
             return false;
         position += size;
         remaining -= size;

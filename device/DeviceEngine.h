@@ -32,10 +32,12 @@
 #include "device/FirmwareImage.h"
 
 // Checks a whole image before any of it is sent to a unit: the header and
-// every record lie inside the image, every record header holds at least
-// FirmwareRecordHeader::kSize bytes, the record sizes add up exactly to the
-// total bytes without overflow, external records hold whole pages and, when
-// wholeWords is set, every record holds whole 32-bit words.
+// every record lie inside the image, the first record starts after the
+// header, every record header holds at least FirmwareRecordHeader::kSize
+// bytes, the record sizes add up exactly to the total bytes without
+// overflow, external records hold whole pages and, when wholeWords is set,
+// every record holds whole 32-bit words; no record's flash range (bytes, or
+// pages for external records) runs past 2^32.
 bool FirmwareImageIsSound(const uint8_t* image, size_t length, bool wholeWords);
 
 class DeviceEngine : public Device {

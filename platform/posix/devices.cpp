@@ -128,7 +128,8 @@ struct FileObject : Waitable {
     ULONG_PTR bytes = 0;
     if (report) {
       bytes = std::min<std::size_t>(report->size(), read.size);
-      std::memcpy(read.buffer, report->data(), bytes);
+      // An empty report's data() may be null, which memcpy must never get.
+      if (bytes != 0) std::memcpy(read.buffer, report->data(), bytes);
     }
     Finish(*read.overlapped, read.event, status, bytes);
   }
@@ -321,7 +322,9 @@ void HidRegistration::Remove() { detail::Unregister(&detail::Registry::hids, ent
 void HidRegistration::DeliverInputReport(const BYTE* report, std::size_t length) {
   if (!entry_) return;
   std::vector<BYTE> data(entry_->info.inputReportByteLength, 0);
-  if (report) std::memcpy(data.data(), report, std::min(length, data.size()));
+  // A device may declare no input report bytes; then nothing is copied.
+  const std::size_t copied = std::min(length, data.size());
+  if (report && copied != 0) std::memcpy(data.data(), report, copied);
   std::lock_guard<std::mutex> lock(entry_->mutex);
   if (!entry_->present) return;
   for (detail::FileObject* file : entry_->files) {

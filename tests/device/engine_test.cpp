@@ -335,6 +335,25 @@ constexpr size_t kTotalAt = 0x08;
 void SetTotal(std::vector<uint8_t>& b, uint32_t total) { sim::PutLE32(b, kTotalAt, total); }
 uint32_t Total(const std::vector<uint8_t>& b) { return ReadLE32(b.data() + kTotalAt); }
 
+// An image of one internal record of 64 bytes at 0x1000 whose header starts
+// at offset, over the image header's bytes where it is below 0x15. Every
+// field the two share holds what both need, so only the offset is amiss:
+// at 0x0C the version word is the record's header size.
+std::vector<uint8_t> RecordAt(uint32_t offset)
+{
+    constexpr uint32_t kHeader = 0x20, kLength = 64;
+    std::vector<uint8_t> b(offset + kHeader + kLength, 0);
+    sim::PutLE32(b, offset + 0x04, kHeader);
+    sim::PutLE32(b, offset + 0x08, kLength);
+    sim::PutLE32(b, offset + 0x0C, 0);
+    sim::PutLE32(b, offset + 0x10, 0x1000);
+    sim::PutLE32(b, 0x04, offset);
+    SetTotal(b, kHeader + kLength);
+    const auto data = sim::PatternBytes(kLength);
+    std::copy(data.begin(), data.end(), b.begin() + offset + kHeader);
+    return b;
+}
+
 TEST_F(EngineTest, MalformedImagesNeverReachTheUnit)
 {
     const sim::ImageBuilder base = sim::ImageBuilder()
@@ -378,6 +397,27 @@ TEST_F(EngineTest, MalformedImagesNeverReachTheUnit)
              SetTotal(b, Total(b) - 1);
              b.pop_back();
          }},
+        {"first record over the version word", [](auto& b, auto&) { b = RecordAt(0x0C); }},
+        {"first record over the model byte", [](auto& b, auto&) { b = RecordAt(0x14); }},
+        {"internal record running past 2^32",
+         [](auto& b, auto&) {
+             // It would program 8192 bytes at 0xFFFFF000 and 1808 at 0x1000.
+             b = sim::ImageBuilder().Internal(0xFFFFF000u, sim::PatternBytes(10000)).Build();
+         }},
+        {"internal record one byte past 2^32",
+         [](auto& b, auto&) { sim::PutLE32(b, 0x20 + 0x10, 0xFFFFFFC1u); }},
+        {"external record running past 2^32",
+         [](auto& b, auto&) {
+             // Its sixteenth page would be page 7.
+             b = sim::ImageBuilder().External(0xFFFFFFF8u, sim::PatternBytes(16 * 528)).Build();
+         }},
+        {"external record one page past 2^32",
+         [](auto& b, auto&) {
+             b = sim::ImageBuilder().External(0xFFFFFFFFu, sim::PatternBytes(2 * 528)).Build();
+         }},
+        {"record running past 2^32 on a word bus",
+         [](auto& b, auto&) { sim::PutLE32(b, 0x20 + 0x10, 0xFFFFFFFCu); },
+         true},
         {"record not whole words on a word bus",
          [](auto& b, auto&) {
              const auto odd = sim::ImageBuilder().Internal(0, sim::PatternBytes(66)).Build();
@@ -400,11 +440,36 @@ TEST_F(EngineTest, MalformedImagesNeverReachTheUnit)
         EXPECT_STREQ(device.GetVersionText(), L"");
     }
 
-    // The same images unspoiled go through.
+    // The same images unspoiled go through, and so does a first record
+    // right after the header.
     device.wholeWords = true;
     EXPECT_EQ(Run(base), UpdateStatusDone);
     device.wholeWords = false;
     EXPECT_EQ(Run(sim::ImageBuilder().Internal(0, sim::PatternBytes(66))), UpdateStatusDone);
+    ASSERT_TRUE(sim::WriteFileBytes(kFile, RecordAt(0x15)));
+    EXPECT_EQ(device.Update(0), UpdateStatusDone);
+    EXPECT_EQ(unit.ReadInternal(0x1000, 64), sim::PatternBytes(64));
+}
+
+TEST_F(EngineTest, RecordsEndingExactlyAt2To32ReachTheUnit)
+{
+    // The last byte address and the last page are the unit's to name. The
+    // simulated unit has no flash up there, so every attempt fails.
+    const sim::ImageBuilder image = sim::ImageBuilder()
+                                        .Internal(0xFFFFD8F0u, sim::PatternBytes(10000))
+                                        .External(0xFFFFFFF0u, sim::PatternBytes(16 * 528));
+    EXPECT_EQ(Run(image), UpdateStatusUnverified);
+    const std::vector<UnitCommand> internalAttempt = {{8, 0xFFFFD8F0u, 8192, 0},
+                                                      {8, 0xFFFFF8F0u, 1808, 0}};
+    const std::vector<UnitCommand> externalAttempt = {{6, 0xFFFFFFF0u, 15, 0},
+                                                      {6, 0xFFFFFFFFu, 1, 0}};
+    std::vector<UnitCommand> internalAll, externalAll;
+    for (int i = 0; i < 3; ++i) {
+        internalAll.insert(internalAll.end(), internalAttempt.begin(), internalAttempt.end());
+        externalAll.insert(externalAll.end(), externalAttempt.begin(), externalAttempt.end());
+    }
+    EXPECT_EQ(CommandsOf(DeviceCommandProgramInternal), internalAll);
+    EXPECT_EQ(CommandsOf(DeviceCommandProgramExternal), externalAll);
 }
 
 TEST_F(EngineTest, SecondUpdateStartsAgainFromTheFile)

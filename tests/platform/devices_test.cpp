@@ -396,6 +396,39 @@ TEST_F(HidIo, SharingIsCheckedExceptForQueryOpens) {
   CloseHandle(exclusive);
 }
 
+TEST(HidReports, ADeviceWithoutInputReportBytesCompletesReadsWithNothing) {
+  // Its reports are empty both when they wait for a read and when a read
+  // waits for them; neither copy may touch memory.
+  FakeHid device;
+  HidDeviceInfo info = Info(0x1111, 4, 0x46);
+  info.inputReportByteLength = 0;
+  HidRegistration reg = RegisterHidDevice(info, device);
+  HANDLE reader = Open(reg.DevicePath(), GENERIC_READ, FILE_FLAG_OVERLAPPED);
+  ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+  HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  OVERLAPPED overlapped{};
+  overlapped.hEvent = event;
+  BYTE buffer[8];
+  std::memset(buffer, 0xEE, sizeof buffer);
+  const BYTE report[] = {0x00, 0x42, 0x43};
+
+  DWORD n = 99;
+  ASSERT_FALSE(ReadFile(reader, buffer, sizeof buffer, &n, &overlapped));
+  ASSERT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_PENDING));
+  reg.DeliverInputReport(report, sizeof report);
+  ASSERT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
+  ASSERT_TRUE(GetOverlappedResult(reader, &overlapped, &n, FALSE));
+  EXPECT_EQ(n, 0u);
+
+  reg.DeliverInputReport(report, sizeof report);
+  n = 99;
+  ASSERT_TRUE(ReadFile(reader, buffer, sizeof buffer, &n, &overlapped));
+  EXPECT_EQ(n, 0u);
+  for (BYTE b : buffer) EXPECT_EQ(b, 0xEE);
+  CloseHandle(reader);
+  CloseHandle(event);
+}
+
 // ---- named driver devices
 
 class FakeDriver : public DriverDevice {

@@ -212,6 +212,35 @@ TEST_F(UsbDevice, ACodeOutsideTheTableSendsNothing)
     EXPECT_EQ(hid->ReportCount(), 0u);
 }
 
+TEST_F(UsbDevice, ImagesWithAWrappingRangeOrARecordInTheHeaderSendNothing)
+{
+    struct Case {
+        const char* name;
+        ImageBuilder image;
+    };
+    const Case cases[] = {
+        // 8192 bytes at 0xFFFFF000, then 1808 at 0x1000.
+        {"internal past 2^32", ImageBuilder().Internal(0xFFFFF000u, PatternBytes(10000))},
+        // Pages 0xFFFFFFF8 to 0xFFFFFFFF, then 0 to 7.
+        {"external past 2^32", ImageBuilder().External(0xFFFFFFF8u, PatternBytes(16 * 528))},
+        // The record's first field is the header's model byte.
+        {"record inside the header",
+         ImageBuilder().ImageHeaderSize(0x14).Internal(0x1000, PatternBytes(64))},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        trace.clear();
+        ASSERT_TRUE(c.image.WriteFile("Quen.bin"));
+        Connect();
+        EXPECT_EQ(device->Update(0), UpdateStatusBadSource);
+        EXPECT_THAT(trace, ElementsAre("status 9", "refresh"));
+        EXPECT_EQ(hid->ReportCount(), 0u);
+        device.reset();
+        hid.reset();
+    }
+    EXPECT_EQ(unit.ReadInternal(0x1000, 64), std::vector<uint8_t>(64, 0xFF));
+}
+
 TEST_F(UsbDevice, DisplayTextsGoOutAsFortyEightBytes)
 {
     Connect();
