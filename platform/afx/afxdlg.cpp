@@ -19,6 +19,27 @@ struct ModalScope {
   ModalScope& operator=(const ModalScope&) = delete;
 };
 
+// As in MFC: a dialog that was hidden while it was made, is still hidden
+// and top-level after its own initialisation, was not moved by it, and has
+// no owner it could leave enabled (a modal dialog's owner is disabled by
+// now) opens centred, not at its template's corner of the screen or owner.
+void CenterAfterInit(CWnd& dialog, LONG_PTR styleBefore, const RECT& before) {
+  if ((styleBefore & WS_VISIBLE) != 0 ||
+      (::GetWindowLongPtrW(dialog.m_hWnd, GWL_STYLE) & (WS_VISIBLE | WS_CHILD)) != 0) {
+    return;
+  }
+  RECT now{};
+  ::GetWindowRect(dialog.m_hWnd, &now);
+  if (now.left != before.left || now.top != before.top) {
+    return;
+  }
+  HWND owner = ::GetWindow(dialog.m_hWnd, GW_OWNER);
+  if (owner != nullptr && ::IsWindowEnabled(owner)) {
+    return;
+  }
+  dialog.CenterWindow();
+}
+
 }  // namespace
 
 BEGIN_MESSAGE_MAP(CDialog, CWnd)
@@ -83,7 +104,15 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND wnd, UINT message, WPARAM wParam, LPAR
   if (message == WM_INITDIALOG) {
     auto* dialog = reinterpret_cast<CDialog*>(lParam);
     dialog->Attach(wnd);
-    return dialog->OnInitDialog();
+    const LONG_PTR styleBefore = ::GetWindowLongPtrW(wnd, GWL_STYLE);
+    RECT before{};
+    ::GetWindowRect(wnd, &before);
+    const BOOL result = dialog->OnInitDialog();
+    // The dialog may have destroyed its window while it started.
+    if (dialog->m_hWnd == wnd && ::IsWindow(wnd)) {
+      CenterAfterInit(*dialog, styleBefore, before);
+    }
+    return result;
   }
   auto* dialog = dynamic_cast<CDialog*>(FromHandlePermanent(wnd));
   if (dialog == nullptr) {

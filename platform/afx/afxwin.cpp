@@ -156,6 +156,56 @@ HICON CWnd::SetIcon(HICON icon, BOOL bigIcon) {
 
 void CWnd::UpdateWindow() { ::UpdateWindow(m_hWnd); }
 
+void CWnd::CenterWindow() {
+  if ((::GetWindowLongPtrW(m_hWnd, GWL_STYLE) & WS_CHILD) != 0) {
+    return;
+  }
+  // A hidden or minimised owner is no place to centre on.
+  HWND center = ::GetWindow(m_hWnd, GW_OWNER);
+  if (center != nullptr) {
+    const LONG_PTR style = ::GetWindowLongPtrW(center, GWL_STYLE);
+    if ((style & WS_VISIBLE) == 0 || (style & WS_MINIMIZE) != 0) {
+      center = nullptr;
+    }
+  }
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof(monitor);
+  RECT target{};
+  if (center == nullptr) {
+    CWnd* mainWnd = AfxGetMainWnd();
+    ::GetMonitorInfoW(::MonitorFromWindow(mainWnd != nullptr ? mainWnd->m_hWnd : nullptr,
+                                          MONITOR_DEFAULTTOPRIMARY),
+                      &monitor);
+    target = monitor.rcWork;
+  } else {
+    ::GetWindowRect(center, &target);
+    ::GetMonitorInfoW(::MonitorFromWindow(center, MONITOR_DEFAULTTONEAREST), &monitor);
+  }
+  const RECT& area = monitor.rcWork;
+
+  RECT own{};
+  ::GetWindowRect(m_hWnd, &own);
+  const LONG width = own.right - own.left;
+  const LONG height = own.bottom - own.top;
+  LONG left = (target.left + target.right) / 2 - width / 2;
+  LONG top = (target.top + target.bottom) / 2 - height / 2;
+  // Inside the work area; a window larger than it keeps its top-left corner
+  // in view.
+  if (left + width > area.right) {
+    left = area.right - width;
+  }
+  if (left < area.left) {
+    left = area.left;
+  }
+  if (top + height > area.bottom) {
+    top = area.bottom - height;
+  }
+  if (top < area.top) {
+    top = area.top;
+  }
+  ::SetWindowPos(m_hWnd, nullptr, left, top, -1, -1, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 BOOL CWnd::UpdateData(BOOL saveAndValidate) {
   CDataExchange dx(this, saveAndValidate);
   DoDataExchange(&dx);

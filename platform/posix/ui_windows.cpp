@@ -1096,6 +1096,13 @@ HWND GetParent(HWND window) {
   return w ? w->parent : nullptr;
 }
 
+HWND GetWindow(HWND window, UINT command) {
+  std::lock_guard lock(S().mutex);
+  Window* w = Find(window);
+  if (!w || command != GW_OWNER || (w->style & WS_CHILD)) return nullptr;
+  return Find(w->parent) ? w->parent : nullptr;
+}
+
 LRESULT DefWindowProcW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_SETTEXT: {
@@ -1452,6 +1459,29 @@ int GetSystemMetrics(int index) {
     case SM_CYSMICON: return 16;
     default: return 0;
   }
+}
+
+namespace {
+const HMONITOR kScreenMonitor = reinterpret_cast<HMONITOR>(std::uintptr_t{0x30010});
+
+RECT ScreenRect() { return RECT{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)}; }
+}  // namespace
+
+HMONITOR MonitorFromWindow(HWND window, DWORD flags) {
+  if (flags != MONITOR_DEFAULTTONULL) return kScreenMonitor;
+  RECT r{};
+  if (!GetWindowRect(window, &r)) return nullptr;
+  const RECT screen = ScreenRect();
+  const bool onScreen = r.left < screen.right && r.right > screen.left && r.top < screen.bottom &&
+                        r.bottom > screen.top;
+  return onScreen ? kScreenMonitor : nullptr;
+}
+
+BOOL GetMonitorInfoW(HMONITOR monitor, LPMONITORINFO info) {
+  if (monitor != kScreenMonitor || !info || info->cbSize != sizeof(MONITORINFO)) return FALSE;
+  info->rcMonitor = info->rcWork = ScreenRect();
+  info->dwFlags = MONITORINFOF_PRIMARY;
+  return TRUE;
 }
 
 BOOL MessageBeep(UINT) { return TRUE; }

@@ -162,6 +162,44 @@ TEST(UpdaterDialog, AboutBoxForEverySystemCommandOfItsItem) {
   }
 }
 
+POINT Centre(const RECT& r) { return POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2}; }
+
+TEST(UpdaterDialog, OpensCentredOnTheWorkAreaAndTheAboutBoxOverIt) {
+  CUpdaterDlg dlg(ProductKindPlimo, nullptr);
+  theApp.m_pMainWnd = &dlg;  // as the program runs it: the about box's owner
+  RECT main{}, about{}, mainAfter{};
+  Script script;
+  script.WaitForDialog(kCaption)
+      .Do([&] {
+        ::GetWindowRect(dlg.m_hWnd, &main);
+        PostMessageW(dlg.m_hWnd, WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
+      })
+      .WaitForDialog(kAboutCaption)
+      .Do([&] {
+        ::GetWindowRect(TopDialog(), &about);
+        Click(TopDialog(), IDOK);
+      })
+      .WaitFor([&] { return ModalStack().size() == 1; })
+      .Do([&] {
+        ::GetWindowRect(dlg.m_hWnd, &mainAfter);
+        PressEscape(dlg.m_hWnd);
+      });
+  EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+  theApp.m_pMainWnd = nullptr;
+  ASSERT_TRUE(script.Finished());
+
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof(monitor);
+  ASSERT_TRUE(GetMonitorInfoW(MonitorFromWindow(nullptr, MONITOR_DEFAULTTOPRIMARY), &monitor));
+  const POINT workCentre = Centre(monitor.rcWork);
+  EXPECT_EQ(Centre(main).x, workCentre.x);
+  EXPECT_EQ(Centre(main).y, workCentre.y);
+  EXPECT_EQ(Centre(about).x, Centre(main).x);
+  EXPECT_EQ(Centre(about).y, Centre(main).y);
+  EXPECT_EQ(mainAfter.left, main.left) << "the about box moves nothing but itself";
+  EXPECT_EQ(mainAfter.top, main.top);
+}
+
 TEST(UpdaterDialog, OtherSystemCommandsTakeTheDefault) {
   CUpdaterDlg dlg(ProductKindPlimo, nullptr);
   std::size_t depth = 0;

@@ -43,6 +43,10 @@ IDOK = 1
 
 SKIP = 77
 
+# How far, in pixels, a centred window's centre may stand from the centre it
+# was placed on: halving odd sizes rounds on both sides.
+CENTRE_SLACK = 3
+
 
 class Failure(Exception):
     pass
@@ -141,6 +145,22 @@ def find(wine, caption, ms=20000):
     return [int(v) for v in out.split()[1:5]]
 
 
+def work_area(wine):
+    code, out = wine.probe_cmd("workarea")
+    if code != 0:
+        raise Failure("could not read the work area")
+    return [int(v) for v in out.split()[1:5]]
+
+
+def check_centred(rect, on, what):
+    """The rectangle's centre within a few pixels of that of `on`."""
+    x, y = (rect[0] + rect[2]) / 2, (rect[1] + rect[3]) / 2
+    cx, cy = (on[0] + on[2]) / 2, (on[1] + on[3]) / 2
+    if abs(x - cx) > CENTRE_SLACK or abs(y - cy) > CENTRE_SLACK:
+        raise Failure(f"{what}: window {rect} has its centre at ({x}, {y}), "
+                      f"not at ({cx}, {cy}) of {on}")
+
+
 def wait_state(wine, caption, condition, what, seconds=10):
     """Reads the window until the condition holds; the last state otherwise."""
     until = time.monotonic() + seconds
@@ -232,11 +252,13 @@ def check_main_dialog(state):
 
 def scenario_plimo(wine, args):
     """Named for Plimo, with no unit of the maker's: the Plimo text of no
-    unit detected, no button, no record bar; the about box from the system
-    menu; Esc ends the program with exit code 0."""
+    unit detected, no button, no record bar; the dialog centred on the work
+    area and the about box from the system menu centred over it; Esc ends
+    the program with exit code 0."""
     process = wine.start(copy_program(wine, args.exe, "Plimo Updater.exe"))
     try:
         rect = find(wine, MAIN_CAPTION)
+        check_centred(rect, work_area(wine), "the dialog on the work area")
         # Wine's own HID devices are not the maker's, so the first poll finds
         # nothing.
         state = wait_state(wine, MAIN_CAPTION,
@@ -253,6 +275,7 @@ def scenario_plimo(wine, args):
         if code != 0:
             raise Failure("could not post the about command")
         about_rect = find(wine, ABOUT_CAPTION, 10000)
+        check_centred(about_rect, rect, "the about box over the dialog")
         about = dump(wine, ABOUT_CAPTION)
         texts = [c["text"] for c in about["controls"]]
         if "VARN Updater" not in texts or control(about, IDOK)["text"] != "OK":
@@ -274,10 +297,11 @@ def scenario_plimo(wine, args):
 
 
 def scenario_dunmi(wine, args):
-    """Named plainly Updater.exe: the Dunmi text; WM_CLOSE ends it with 0."""
+    """Named plainly Updater.exe: the Dunmi text, the dialog centred on the
+    work area; WM_CLOSE ends it with 0."""
     process = wine.start(copy_program(wine, args.exe, "Updater.exe"))
     try:
-        find(wine, MAIN_CAPTION)
+        check_centred(find(wine, MAIN_CAPTION), work_area(wine), "the dialog on the work area")
         wait_state(wine, MAIN_CAPTION,
                    lambda s: control(s, 1000)["text"] == NOT_DETECTED["dunmi"],
                    "the Dunmi text of no unit detected")

@@ -254,6 +254,11 @@ class CWnd : public CCmdTarget {
   CMenu* GetSystemMenu(BOOL revert) const;
   HICON SetIcon(HICON icon, BOOL bigIcon);
   void UpdateWindow();
+  // A top-level window: centred over its owner, or on the work area of the
+  // main window's monitor when it has none or the owner is hidden or
+  // minimised; kept inside that monitor's work area either way. A child
+  // window stays where it is.
+  void CenterWindow();
 
   // Moves data between the members and the controls (DoDataExchange).
   BOOL UpdateData(BOOL saveAndValidate = TRUE);

@@ -11,6 +11,8 @@
 //   wine_probe post CAPTION MSG WPARAM LPARAM
 //   wine_probe click CAPTION ID       BM_CLICK to the control
 //   wine_probe version FILE KEY       a string of the version resource
+//   wine_probe workarea               the primary monitor's work area:
+//                                     "rect LEFT TOP RIGHT BOTTOM"
 //
 // Numbers may be decimal or 0x-hex. Exit code 0 on success, 1 when the
 // window or value is not there, 2 on a usage error. Text goes out as UTF-8,
@@ -124,6 +126,12 @@ bool WaitFor(DWORD ms, Condition condition) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  if (argc == 2 && std::wstring(argv[1]) == L"workarea") {
+    RECT area{};
+    if (!SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0)) return 1;
+    std::printf("rect %ld %ld %ld %ld\n", area.left, area.top, area.right, area.bottom);
+    return 0;
+  }
   if (argc < 3) return 2;
   const std::wstring command = argv[1];
   const wchar_t* caption = argv[2];

@@ -116,6 +116,7 @@ struct HDC__;
 struct HBRUSH__;
 struct HFONT__;
 struct HRSRC__;
+struct HMONITOR__;
 using HWND = HWND__*;
 using HMENU = HMENU__*;
 using HICON = HICON__*;
@@ -124,6 +125,7 @@ using HDC = HDC__*;
 using HBRUSH = HBRUSH__*;
 using HFONT = HFONT__*;
 using HRSRC = HRSRC__*;
+using HMONITOR = HMONITOR__*;
 using HGLOBAL = HANDLE;
 using HGDIOBJ = void*;
 
@@ -152,6 +154,14 @@ struct RECT {
 };
 using LPRECT = RECT*;
 using LPCRECT = const RECT*;
+
+struct MONITORINFO {
+  DWORD cbSize;
+  RECT rcMonitor;
+  RECT rcWork;
+  DWORD dwFlags;
+};
+using LPMONITORINFO = MONITORINFO*;
 
 struct MSG {
   HWND hwnd;
@@ -422,6 +432,13 @@ using LPINITCOMMONCONTROLSEX = INITCOMMONCONTROLSEX*;
 #define SWP_SHOWWINDOW      0x0040
 #define SWP_HIDEWINDOW      0x0080
 
+#define GW_OWNER            4
+
+#define MONITOR_DEFAULTTONULL    0x00000000
+#define MONITOR_DEFAULTTOPRIMARY 0x00000001
+#define MONITOR_DEFAULTTONEAREST 0x00000002
+#define MONITORINFOF_PRIMARY     0x00000001
+
 #define USER_TIMER_MINIMUM  0x0000000A
 #define USER_TIMER_MAXIMUM  0x7FFFFFFF
 
@@ -471,6 +488,8 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD
 BOOL DestroyWindow(HWND window);
 BOOL IsWindow(HWND window);
 HWND GetParent(HWND window);
+// GW_OWNER only: the owner of a top-level window (a child has none).
+HWND GetWindow(HWND window, UINT command);
 LRESULT DefWindowProcW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT CallWindowProcW(WNDPROC proc, HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 LONG_PTR GetWindowLongPtrW(HWND window, int index);
@@ -491,6 +510,9 @@ HWND SetFocus(HWND window);
 HWND GetFocus();
 HWND GetActiveWindow();
 int GetSystemMetrics(int index);
+// One monitor, the screen (SM_CXSCREEN by SM_CYSCREEN), all of it work area.
+HMONITOR MonitorFromWindow(HWND window, DWORD flags);
+BOOL GetMonitorInfoW(HMONITOR monitor, LPMONITORINFO info);
 BOOL MessageBeep(UINT type);
 
 // Messages and the per-thread queue.
