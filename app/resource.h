@@ -2,6 +2,7 @@
 // resource compilers and the C++ code, so plain #defines only.
 #pragma once
 
+// clang-format off
 #define IDD_ABOUTBOX            100
 #define IDS_ABOUTBOX            101
 #define IDD_UPDATER_DIALOG      102
@@ -20,3 +21,4 @@
 #ifndef IDC_STATIC
 #define IDC_STATIC              (-1)
 #endif
+// clang-format on

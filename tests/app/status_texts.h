@@ -6,6 +6,8 @@
 
 namespace status_texts {
 
+// One text a line, as the user reads it.
+// clang-format off
 inline const wchar_t* const kKind2[7] = {
     L"A device was detected, but it is not in the firmware update mode. Turn off the device, press and hold the Page knob, and then turn it on again.",
     L"A device was detected, but it is not in the firmware update mode. Confirm that it is connected to the computer by USB. Turn off the device, press and hold the Page knob, and then turn it on again.",
@@ -39,6 +41,7 @@ inline const wchar_t* const kVerifying = L"Verifying firmware... Do not turn off
 inline const wchar_t* const kError = L"An error occurred while updating the firmware. Click the Retry button to try again.";
 inline const wchar_t* const kDisconnected = L"The device was turned off or disconnected during the firmware update. Click the Retry button to try again.";
 inline const wchar_t* const kBadSource = L"The Download source data is bad.";
+// clang-format on
 
 struct Row {
   std::wstring text;

@@ -10,6 +10,7 @@
 
 // ---- Styles and resource constants (also read by the resource compiler) ----
 
+// clang-format off
 #define WS_OVERLAPPED       0x00000000L
 #define WS_POPUP            0x80000000L
 #define WS_CHILD            0x40000000L
@@ -102,6 +103,7 @@
 
 #define CREATEPROCESS_MANIFEST_RESOURCE_ID 1
 #define RT_MANIFEST         24
+// clang-format on
 
 #ifndef RC_INVOKED
 
@@ -239,6 +241,7 @@ using LPINITCOMMONCONTROLSEX = INITCOMMONCONTROLSEX*;
 #define MAKELPARAM(l, h) (static_cast<LPARAM>(static_cast<DWORD>(MAKELONG(l, h))))
 #define MAKELRESULT(l, h) (static_cast<LRESULT>(static_cast<DWORD>(MAKELONG(l, h))))
 
+// clang-format off
 #define RT_CURSOR       MAKEINTRESOURCEW(1)
 #define RT_BITMAP       MAKEINTRESOURCEW(2)
 #define RT_ICON         MAKEINTRESOURCEW(3)
@@ -441,6 +444,7 @@ using LPINITCOMMONCONTROLSEX = INITCOMMONCONTROLSEX*;
 
 #define USER_TIMER_MINIMUM  0x0000000A
 #define USER_TIMER_MAXIMUM  0x7FFFFFFF
+// clang-format on
 
 // ---- Functions ----
 
