@@ -8,9 +8,7 @@ constexpr int kRegisterLine = 64;
 constexpr int kUnregisterLine = 90;
 }  // namespace
 
-AudioDriverClient::WithMutexLocked::MutexLock::MutexLock() {
-  InitializeCriticalSection(&section);
-}
+AudioDriverClient::WithMutexLocked::MutexLock::MutexLock() { InitializeCriticalSection(&section); }
 
 AudioDriverClient::WithMutexLocked::MutexLock::~MutexLock() { DeleteCriticalSection(&section); }
 
@@ -96,7 +94,11 @@ void AudioDriverClient::NotificationCallback(void* userData, std::uint32_t /*use
 }
 
 DriverListener::DriverListener(std::uint32_t mask, int /*unused*/)
-    : callback(nullptr), userData(nullptr), userValue(0), cookie(0), eventBits(0),
+    : callback(nullptr),
+      userData(nullptr),
+      userValue(0),
+      cookie(0),
+      eventBits(0),
       signalled(false) {
   try {
     AudioDriverClient& client = AudioDriverClient::Instance();

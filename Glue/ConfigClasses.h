@@ -23,9 +23,8 @@ struct AudioDriverClient {
 
   // The driver's callback, on its notification thread. userData is the
   // client; userValue is not used.
-  static void NotificationCallback(void* userData, std::uint32_t userValue,
-                                   std::uint32_t eventWord, std::uint32_t word4,
-                                   std::uint32_t word5);
+  static void NotificationCallback(void* userData, std::uint32_t userValue, std::uint32_t eventWord,
+                                   std::uint32_t word4, std::uint32_t word5);
 
   // The client lock: a scoped hold of one process-wide, re-entrant critical
   // section, separate from the API lock. Taken before the API lock, never

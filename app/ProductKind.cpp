@@ -19,10 +19,10 @@ ProductKind ProductKindFromFileName(const wchar_t* fileName) {
   };
   // The order decides, not where a word stands in the name.
   static const Word kWords[] = {
-      {L"Tandra", ProductKindTandra},     {L"Dunmi", ProductKindDunmi},
-      {L"Plimo", ProductKindPlimo},       {L"Halvi", ProductKindHalviQuen},
-      {L"Quen", ProductKindHalviQuen},    {L"Zolte", ProductKindZolteFenra},
-      {L"Fenra", ProductKindZolteFenra},  {L"VorloII", ProductKindVorlo},
+      {L"Tandra", ProductKindTandra},    {L"Dunmi", ProductKindDunmi},
+      {L"Plimo", ProductKindPlimo},      {L"Halvi", ProductKindHalviQuen},
+      {L"Quen", ProductKindHalviQuen},   {L"Zolte", ProductKindZolteFenra},
+      {L"Fenra", ProductKindZolteFenra}, {L"VorloII", ProductKindVorlo},
   };
   const std::wstring_view name(fileName != nullptr ? fileName : L"");
   for (const Word& word : kWords) {

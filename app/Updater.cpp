@@ -4,7 +4,7 @@
 #include "UpdaterDlg.h"
 
 BEGIN_MESSAGE_MAP(CUpdaterApp, CWinApp)
-  ON_COMMAND(ID_HELP, &CWinApp::OnHelp)
+ON_COMMAND(ID_HELP, &CWinApp::OnHelp)
 END_MESSAGE_MAP()
 
 CUpdaterApp::CUpdaterApp() : CWinApp(nullptr) {}

@@ -57,15 +57,14 @@ bool IsSupportedFireWireModel(std::uint32_t modelCode) {
 }  // namespace
 
 BEGIN_MESSAGE_MAP(CUpdaterDlg, CDialog)
-  ON_WM_SYSCOMMAND()
-  ON_WM_PAINT()
-  ON_WM_QUERYDRAGICON()
-  ON_WM_TIMER()
-  ON_BN_CLICKED(IDC_UPDATE_NOW, &CUpdaterDlg::OnBnClickedUpdateNow)
+ON_WM_SYSCOMMAND()
+ON_WM_PAINT()
+ON_WM_QUERYDRAGICON()
+ON_WM_TIMER()
+ON_BN_CLICKED(IDC_UPDATE_NOW, &CUpdaterDlg::OnBnClickedUpdateNow)
 END_MESSAGE_MAP()
 
-CUpdaterDlg::CUpdaterDlg(CWnd* parent)
-    : CUpdaterDlg(ProductKindDunmi, parent) {
+CUpdaterDlg::CUpdaterDlg(CWnd* parent) : CUpdaterDlg(ProductKindDunmi, parent) {
   m_productKind = ProductKindFromFileName(m_fileName);
 }
 
@@ -80,8 +79,9 @@ CUpdaterDlg::CUpdaterDlg(ProductKind kind, CWnd* parent)
       m_timerId(0),
       m_usbHandle(nullptr),
       m_usbPresent(false) {
-  m_hIcon = AfxGetApp() != nullptr ? AfxGetApp()->LoadIcon(IDR_MAINFRAME)
-                                   : ::LoadIconW(AfxGetResourceHandle(), MAKEINTRESOURCEW(IDR_MAINFRAME));
+  m_hIcon = AfxGetApp() != nullptr
+                ? AfxGetApp()->LoadIcon(IDR_MAINFRAME)
+                : ::LoadIconW(AfxGetResourceHandle(), MAKEINTRESOURCEW(IDR_MAINFRAME));
   m_fileName = OwnFileName();
 }
 
@@ -379,7 +379,8 @@ void CUpdaterDlg::ReportProgress() {
     percent = quotient < 2147483647.0f ? static_cast<int>(quotient) : 2147483647;
   }
   char text[64];
-  std::snprintf(text, sizeof text, "Working...       %3d %% Updated", percent == 100 ? 99 : percent);
+  std::snprintf(text, sizeof text, "Working...       %3d %% Updated",
+                percent == 100 ? 99 : percent);
   m_percent = percent;
   m_device->DisplayText(text);
   RefreshStatus();

@@ -55,8 +55,7 @@ FireWire::Audio_ClientModeApiSession* g_refusedSession = nullptr;
 // session behind, so the next call tries the driver again from the start.
 // A failed session is deleted here, or handed to *refused when the caller
 // gives a place for it.
-bool EnsureSession(FWCnslError* error,
-                   FireWire::Audio_ClientModeApiSession** refused = nullptr) {
+bool EnsureSession(FWCnslError* error, FireWire::Audio_ClientModeApiSession** refused = nullptr) {
   if (g_session != nullptr) return true;
   auto* session = new FireWire::Audio_ClientModeApiSession;
   const std::uint32_t code =
@@ -79,9 +78,7 @@ bool EnsureSession(FWCnslError* error,
 
 // One argument block, fresh for each call, headed by the error record.
 struct ApiBlock {
-  explicit ApiBlock(FWCnslError* error) {
-    Store64(bytes, Args::kErrorRecord, AddressSlot(error));
-  }
+  explicit ApiBlock(FWCnslError* error) { Store64(bytes, Args::kErrorRecord, AddressSlot(error)); }
   ApiBlock& U32(std::size_t offset, std::uint32_t v) {
     Store32(bytes, offset, v);
     return *this;
@@ -172,8 +169,7 @@ std::uint32_t ClientModeApi_GetModelCode(FWCnslError* error, std::uint64_t devic
 }
 
 std::uint32_t ClientModeApi_OpenAndRegisterCallback(FWCnslError* error, std::uint32_t eventMask,
-                                                    std::uint64_t callback,
-                                                    std::uint64_t userData,
+                                                    std::uint64_t callback, std::uint64_t userData,
                                                     std::uint64_t thirdWord) {
   WithMutexLocked lock;
   if (!EnsureSession(error, &g_refusedSession)) return 0;

@@ -99,8 +99,7 @@ std::uint32_t ClientModeApi_GetModelCode(FWCnslError* error, std::uint64_t devic
 // that fails its check here is kept for ClientModeApi_ReleaseRefusedSession,
 // which the caller calls once it has left any lock its callback takes.
 std::uint32_t ClientModeApi_OpenAndRegisterCallback(FWCnslError* error, std::uint32_t eventMask,
-                                                    std::uint64_t callback,
-                                                    std::uint64_t userData,
+                                                    std::uint64_t callback, std::uint64_t userData,
                                                     std::uint64_t thirdWord);
 // Deletes the process-wide session, if any, and a refused one. Takes no lock.
 void ClientModeApi_ReleaseSession();

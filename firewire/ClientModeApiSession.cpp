@@ -29,8 +29,8 @@ ClientModeApiSession::ClientModeApiSession() {
   Store32(header_, H::kLeadingMagic, H::kMagic);
   Store32(header_, H::kHeaderSize, static_cast<std::uint32_t>(H::kSize));
   Store32(header_, H::kHeaderVersion, H::kVersion);
-  Store64(header_, H::kApcRoutine, static_cast<std::uint64_t>(
-                                       reinterpret_cast<std::uintptr_t>(&ApcDispatch)));
+  Store64(header_, H::kApcRoutine,
+          static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(&ApcDispatch)));
   Store64(header_, H::kSelfAddress, AddressSlot(header_));
   Store64(header_, H::kSessionAddress, AddressSlot(this));
   Store32(header_, H::kTrailingMagicOffset, H::kTrailingMagic);
@@ -132,8 +132,7 @@ HANDLE ClientModeApiSession::ThreadHandle() const {
 }
 
 std::uint32_t ClientModeApiSession::SendRequest(std::uint32_t driverFunction,
-                                                std::uint32_t apiFunction,
-                                                std::uint64_t argument) {
+                                                std::uint32_t apiFunction, std::uint64_t argument) {
   alignas(8) unsigned char record[DriverRequestRecord::kBufferSize] = {};
   Store64(record, DriverRequestRecord::kHeaderAddress, AddressSlot(header_));
   Store64(record, DriverRequestRecord::kArgument, argument);
@@ -208,7 +207,8 @@ void ClientModeApiSession::DrainRing() {
     // drain rather than sending us past its end.
     if (write >= R::kSlotCount || read >= R::kSlotCount) return;
     unsigned char* slot = ring + R::kSlots + read * R::kSlotSize;
-    OnNotification(Load32(slot, DriverRequestRecord::kFunction), slot + DriverRequestRecord::kPayload);
+    OnNotification(Load32(slot, DriverRequestRecord::kFunction),
+                   slot + DriverRequestRecord::kPayload);
     std::uint32_t next = read + 1 == R::kSlotCount ? 0 : read + 1;
     InterlockedExchange(reinterpret_cast<LONG volatile*>(ring + R::kReadIndex),
                         static_cast<LONG>(next));
@@ -240,7 +240,7 @@ void Audio_ClientModeApiSession::OnNotification(std::uint32_t code, const void* 
       break;
     case 3:
       SlotAddress<std::remove_pointer_t<NotificationCallbackData>>(callback)(userData, userValue,
-                                                                              bytes + P::kData);
+                                                                             bytes + P::kData);
       break;
   }
 }
@@ -265,8 +265,7 @@ void EnableProAudioThreadPriority() {
   if (avrt == nullptr) return;
   auto characteristics = ProcAs<AvSetMmThreadCharacteristicsWProc>(
       GetProcAddress(avrt, "AvSetMmThreadCharacteristicsW"));
-  auto priority =
-      ProcAs<AvSetMmThreadPriorityProc>(GetProcAddress(avrt, "AvSetMmThreadPriority"));
+  auto priority = ProcAs<AvSetMmThreadPriorityProc>(GetProcAddress(avrt, "AvSetMmThreadPriority"));
   if (characteristics == nullptr) return;
   DWORD taskIndex = 0;
   HANDLE task = characteristics(L"Pro Audio", &taskIndex);

@@ -77,8 +77,8 @@ class Audio_ClientModeApiSession : public ClientModeApiSession {
 // Callback forms of the notification codes (the driver's calling form).
 using NotificationCallbackCode0 = void (*)(void* userData, std::uint32_t userValue,
                                            const void* block, std::uint32_t, std::uint32_t);
-using NotificationCallbackWords = void (*)(void* userData, std::uint32_t userValue,
-                                           std::uint32_t, std::uint32_t, std::uint32_t);
+using NotificationCallbackWords = void (*)(void* userData, std::uint32_t userValue, std::uint32_t,
+                                           std::uint32_t, std::uint32_t);
 using NotificationCallbackData = void (*)(void* userData, std::uint32_t userValue,
                                           const void* data);
 

@@ -60,11 +60,11 @@ constexpr std::uint64_t kDriverConnectArgument = 0xBBBB;
 // DriverRequestRecord: a request, a ring slot, and the record an APC names.
 namespace DriverRequestRecord {
 constexpr std::size_t kSize = 302;
-constexpr std::size_t kHeaderAddress = 0x00;   // u64
-constexpr std::size_t kArgument = 0x08;        // u64; in an APC record: payload address
-constexpr std::size_t kReserved = 0x10;        // 16 bytes of zero
-constexpr std::size_t kFunction = 0x20;        // u32; in a ring or APC record: notification code
-constexpr std::size_t kPayload = 0x26;         // 264 bytes, in a ring record
+constexpr std::size_t kHeaderAddress = 0x00;  // u64
+constexpr std::size_t kArgument = 0x08;       // u64; in an APC record: payload address
+constexpr std::size_t kReserved = 0x10;       // 16 bytes of zero
+constexpr std::size_t kFunction = 0x20;       // u32; in a ring or APC record: notification code
+constexpr std::size_t kPayload = 0x26;        // 264 bytes, in a ring record
 constexpr std::size_t kPayloadSize = 264;
 // A request buffer: the record rounded up to 8 so that it can be aligned.
 constexpr std::size_t kBufferSize = (kSize + 7) / 8 * 8;
@@ -77,17 +77,17 @@ constexpr std::size_t kSize = 96;
 constexpr std::uint32_t kMagic = 0x5641524E;
 constexpr std::uint32_t kTrailingMagic = 0x4E524156;  // the same letters, reversed
 constexpr std::uint32_t kVersion = 1;
-constexpr std::size_t kLeadingMagic = 0x00;        // u32
-constexpr std::size_t kHeaderSize = 0x04;          // u32
-constexpr std::size_t kHeaderVersion = 0x08;       // u32
-constexpr std::size_t kDriverHandle = 0x0C;        // u64: address of the DriverHandle
-constexpr std::size_t kThreadHandle = 0x14;        // u64
-constexpr std::size_t kApcRoutine = 0x1C;          // u64
-constexpr std::size_t kEventHandle = 0x24;         // u64
-constexpr std::size_t kRingAddress = 0x2C;         // u64, filled in by the driver
-constexpr std::size_t kSelfAddress = 0x44;         // u64
-constexpr std::size_t kSessionAddress = 0x4C;      // u64
-constexpr std::size_t kTrailingMagicOffset = 0x5C; // u32
+constexpr std::size_t kLeadingMagic = 0x00;         // u32
+constexpr std::size_t kHeaderSize = 0x04;           // u32
+constexpr std::size_t kHeaderVersion = 0x08;        // u32
+constexpr std::size_t kDriverHandle = 0x0C;         // u64: address of the DriverHandle
+constexpr std::size_t kThreadHandle = 0x14;         // u64
+constexpr std::size_t kApcRoutine = 0x1C;           // u64
+constexpr std::size_t kEventHandle = 0x24;          // u64
+constexpr std::size_t kRingAddress = 0x2C;          // u64, filled in by the driver
+constexpr std::size_t kSelfAddress = 0x44;          // u64
+constexpr std::size_t kSessionAddress = 0x4C;       // u64
+constexpr std::size_t kTrailingMagicOffset = 0x5C;  // u32
 }  // namespace ClientModeApiHeader
 
 // NotificationRing: in the driver's memory, found through the header.
@@ -97,8 +97,8 @@ constexpr std::size_t kSizeWord = 0x00;
 constexpr std::size_t kSlots = 0x08;
 constexpr std::size_t kSlotSize = DriverRequestRecord::kSize;
 constexpr std::size_t kWriteIndex = kSlots + kSlotCount * kSlotSize;  // 0x4B808
-constexpr std::size_t kReadIndex = kWriteIndex + 4;                    // 0x4B80C
-constexpr std::uint32_t kSize = 16 + kSlotCount * kSlotSize;         // 309264
+constexpr std::size_t kReadIndex = kWriteIndex + 4;                   // 0x4B80C
+constexpr std::uint32_t kSize = 16 + kSlotCount * kSlotSize;          // 309264
 static_assert(kWriteIndex == 0x4B808 && kSize == 309264);
 }  // namespace NotificationRing
 

@@ -12,8 +12,8 @@ struct DriverHandle {
 
   // One of the driver's functions as an I/O control. Without an open device
   // nothing is sent and the result is 0.
-  BOOL Ioctl(std::uint32_t function, void* input, DWORD inputSize, void* output,
-             DWORD outputSize, DWORD* bytesReturned, OVERLAPPED* overlapped);
+  BOOL Ioctl(std::uint32_t function, void* input, DWORD inputSize, void* output, DWORD outputSize,
+             DWORD* bytesReturned, OVERLAPPED* overlapped);
 
   HANDLE handle = INVALID_HANDLE_VALUE;
 };

@@ -17,38 +17,38 @@ std::vector<uint8_t> PatternBytes(size_t count, uint32_t seed = 1);
 bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 
 class ImageBuilder {
-public:
-    static constexpr uint32_t kDefaultImageHeaderSize = 0x20;
-    static constexpr uint32_t kDefaultRecordHeaderSize = 0x20;
+ public:
+  static constexpr uint32_t kDefaultImageHeaderSize = 0x20;
+  static constexpr uint32_t kDefaultRecordHeaderSize = 0x20;
 
-    ImageBuilder& Version(uint32_t word);
-    ImageBuilder& Model(uint8_t model);
-    // Bytes before the first record (the first record offset).
-    ImageBuilder& ImageHeaderSize(uint32_t size);
-    ImageBuilder& Internal(uint32_t address, std::vector<uint8_t> data,
-                           uint32_t headerSize = kDefaultRecordHeaderSize);
-    ImageBuilder& External(uint32_t firstPage, std::vector<uint8_t> data,
-                           uint32_t headerSize = kDefaultRecordHeaderSize);
+  ImageBuilder& Version(uint32_t word);
+  ImageBuilder& Model(uint8_t model);
+  // Bytes before the first record (the first record offset).
+  ImageBuilder& ImageHeaderSize(uint32_t size);
+  ImageBuilder& Internal(uint32_t address, std::vector<uint8_t> data,
+                         uint32_t headerSize = kDefaultRecordHeaderSize);
+  ImageBuilder& External(uint32_t firstPage, std::vector<uint8_t> data,
+                         uint32_t headerSize = kDefaultRecordHeaderSize);
 
-    // The whole image; total bytes is the sum of the records' sizes.
-    std::vector<uint8_t> Build() const;
-    bool WriteFile(const std::string& path) const { return WriteFileBytes(path, Build()); }
+  // The whole image; total bytes is the sum of the records' sizes.
+  std::vector<uint8_t> Build() const;
+  bool WriteFile(const std::string& path) const { return WriteFileBytes(path, Build()); }
 
-    // File offset of record i in Build()'s bytes.
-    size_t RecordOffset(size_t index) const;
-    uint32_t TotalBytes() const;
+  // File offset of record i in Build()'s bytes.
+  size_t RecordOffset(size_t index) const;
+  uint32_t TotalBytes() const;
 
-private:
-    struct Record {
-        bool external;
-        uint32_t destination;
-        uint32_t headerSize;
-        std::vector<uint8_t> data;
-    };
-    uint32_t m_version = 0x00103800; // 1.03 release
-    uint8_t m_model = 0;
-    uint32_t m_imageHeaderSize = kDefaultImageHeaderSize;
-    std::vector<Record> m_records;
+ private:
+  struct Record {
+    bool external;
+    uint32_t destination;
+    uint32_t headerSize;
+    std::vector<uint8_t> data;
+  };
+  uint32_t m_version = 0x00103800;  // 1.03 release
+  uint8_t m_model = 0;
+  uint32_t m_imageHeaderSize = kDefaultImageHeaderSize;
+  std::vector<Record> m_records;
 };
 
-} // namespace sim
+}  // namespace sim

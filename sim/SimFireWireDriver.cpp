@@ -27,8 +27,7 @@ struct SimFireWireDriver::ApcItem {
 
 // ---------------------------------------------------------------- unit
 
-SimFireWireUnit::SimFireWireUnit(std::uint64_t unitId, std::u16string unitName,
-                                 std::uint32_t model)
+SimFireWireUnit::SimFireWireUnit(std::uint64_t unitId, std::u16string unitName, std::uint32_t model)
     : id(unitId), name(std::move(unitName)), modelCode(model) {}
 
 std::uint32_t SimFireWireUnit::ReadRegister(std::uint32_t address) {
@@ -262,8 +261,7 @@ std::uint32_t SimFireWireDriver::Connect(unsigned char* header) {
   return result;
 }
 
-std::uint32_t SimFireWireDriver::ConnectLocked(unsigned char* header, HANDLE& signal,
-                                               DWORD& hold) {
+std::uint32_t SimFireWireDriver::ConnectLocked(unsigned char* header, HANDLE& signal, DWORD& hold) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (header == nullptr || Load32(header, H::kLeadingMagic) != H::kMagic ||
       Load32(header, H::kHeaderSize) != H::kSize ||
@@ -326,7 +324,8 @@ std::uint32_t SimFireWireDriver::CallApi(std::uint32_t api, std::uint64_t argume
     hook = apiHook_;
   }
   if (hook) {
-    hook(api, api == ClientModeApiVersionCheck ? nullptr : SlotAddress<const unsigned char>(argument));
+    hook(api,
+         api == ClientModeApiVersionCheck ? nullptr : SlotAddress<const unsigned char>(argument));
   }
 
   if (api == ClientModeApiVersionCheck) {
@@ -423,9 +422,8 @@ std::uint32_t SimFireWireDriver::CallApi(std::uint32_t api, std::uint64_t argume
 }
 
 std::vector<unsigned char> SimFireWireDriver::MakePayload(std::uint64_t callback,
-                                                          std::uint64_t userData,
-                                                          std::uint32_t w1, std::uint32_t w2,
-                                                          std::uint32_t w3) {
+                                                          std::uint64_t userData, std::uint32_t w1,
+                                                          std::uint32_t w2, std::uint32_t w3) {
   std::vector<unsigned char> payload(DriverRequestRecord::kPayloadSize, 0);
   Store64(payload.data(), NotificationPayload::kCallback, callback);
   Store64(payload.data(), NotificationPayload::kUserData, userData);
@@ -480,8 +478,8 @@ bool SimFireWireDriver::QueueApcLocked(std::uint32_t code,
                                        const std::vector<unsigned char>& payload) {
   if (header_ == nullptr) return false;
   HANDLE thread = SlotAddress<void>(Load64(header_, H::kThreadHandle));
-  auto routine = reinterpret_cast<PAPCFUNC>(
-      static_cast<std::uintptr_t>(Load64(header_, H::kApcRoutine)));
+  auto routine =
+      reinterpret_cast<PAPCFUNC>(static_cast<std::uintptr_t>(Load64(header_, H::kApcRoutine)));
   if (thread == nullptr || routine == nullptr) return false;
   auto item = std::make_unique<ApcItem>();
   std::memcpy(item->payload, payload.data(),

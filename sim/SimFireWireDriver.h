@@ -44,10 +44,10 @@ class SimFireWireUnit {
   std::uint64_t id;
   std::u16string name;
   std::uint32_t modelCode;
-  std::uint32_t attribute4 = 5;    // API 4: 5 for a supported unit
-  std::uint32_t attribute17 = 1;   // API 17: nonzero for a supported unit
-  std::uint32_t attribute18 = 0;   // API 18: not used by the client
-  bool terminateName = true;       // false: the name fills the buffer unterminated
+  std::uint32_t attribute4 = 5;   // API 4: 5 for a supported unit
+  std::uint32_t attribute17 = 1;  // API 17: nonzero for a supported unit
+  std::uint32_t attribute18 = 0;  // API 18: not used by the client
+  bool terminateName = true;      // false: the name fills the buffer unterminated
   std::function<std::uint32_t(std::uint32_t address)> readHook;
   std::function<void(std::uint32_t address, std::uint32_t value)> writeHook;
 

@@ -7,175 +7,157 @@
 
 namespace sim {
 
-platform::host::HidDeviceInfo SimHidUnit::Info(USHORT versionNumber, USHORT productId)
-{
-    platform::host::HidDeviceInfo info;
-    info.vendorId = kMakerUsbVendorId;
-    info.productId = productId;
-    info.versionNumber = versionNumber;
-    info.inputReportByteLength = 65;
-    info.outputReportByteLength = 65;
-    return info;
+platform::host::HidDeviceInfo SimHidUnit::Info(USHORT versionNumber, USHORT productId) {
+  platform::host::HidDeviceInfo info;
+  info.vendorId = kMakerUsbVendorId;
+  info.productId = productId;
+  info.versionNumber = versionNumber;
+  info.inputReportByteLength = 65;
+  info.outputReportByteLength = 65;
+  return info;
 }
 
 SimHidUnit::SimHidUnit(UpdaterUnit& unit, const platform::host::HidDeviceInfo& info)
-    : m_unit(unit), m_info(info)
-{
-    m_registration = platform::host::RegisterHidDevice(m_info, *this);
-    m_worker = std::thread([this] { Worker(); });
+    : m_unit(unit), m_info(info) {
+  m_registration = platform::host::RegisterHidDevice(m_info, *this);
+  m_worker = std::thread([this] { Worker(); });
 }
 
-SimHidUnit::~SimHidUnit()
-{
-    // The worker goes first: it may itself be taking the registration away,
-    // and the registration is not to be used from two threads while it goes.
-    // Answers still due are dropped, as by a unit being unplugged.
-    {
-        std::lock_guard<std::mutex> lock(m_taskMutex);
-        m_stopping = true;
-    }
-    m_taskSignal.notify_all();
-    m_worker.join();
-    // No call into this object after Remove returns.
-    m_registration.Remove();
+SimHidUnit::~SimHidUnit() {
+  // The worker goes first: it may itself be taking the registration away,
+  // and the registration is not to be used from two threads while it goes.
+  // Answers still due are dropped, as by a unit being unplugged.
+  {
+    std::lock_guard<std::mutex> lock(m_taskMutex);
+    m_stopping = true;
+  }
+  m_taskSignal.notify_all();
+  m_worker.join();
+  // No call into this object after Remove returns.
+  m_registration.Remove();
 }
 
-void SimHidUnit::DropAnswerTo(std::size_t n)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_dropped.push_back(n);
+void SimHidUnit::DropAnswerTo(std::size_t n) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_dropped.push_back(n);
 }
 
-void SimHidUnit::Remove()
-{
-    m_unplugged = true;
-    m_registration.Remove();
+void SimHidUnit::Remove() {
+  m_unplugged = true;
+  m_registration.Remove();
 }
 
-void SimHidUnit::OnReport(std::function<void(const HidCommandReport&)> observer)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_observer = std::move(observer);
+void SimHidUnit::OnReport(std::function<void(const HidCommandReport&)> observer) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_observer = std::move(observer);
 }
 
-std::vector<std::vector<std::uint8_t>> SimHidUnit::Reports() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_reports;
+std::vector<std::vector<std::uint8_t>> SimHidUnit::Reports() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_reports;
 }
 
-std::vector<HidCommandReport> SimHidUnit::Blocks() const
-{
-    std::vector<HidCommandReport> blocks;
-    for (const auto& report : Reports()) {
-        HidCommandReport block;
-        const std::size_t n = std::min(report.size() > 0 ? report.size() - 1 : 0,
-                                       HidCommandReport::kSize);
-        if (n > 0)
-            std::memcpy(block.bytes, report.data() + 1, n);
-        blocks.push_back(block);
-    }
-    return blocks;
-}
-
-std::size_t SimHidUnit::ReportCount() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_reports.size();
-}
-
-void SimHidUnit::ClearReports()
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_reports.clear();
-}
-
-std::vector<std::uint8_t> SimHidUnit::Answer(std::uint32_t result) const
-{
-    // Bytes other than the report id and the result carry nothing; a filler
-    // shows whether a reader takes the report whole and from its start.
-    std::vector<std::uint8_t> answer(std::max<std::size_t>(m_info.inputReportByteLength,
-                                                           HidResponseReport::kMinimumLength),
-                                     0xEE);
-    answer[HidResponseReport::kReportIdOffset] = 0;
-    HidResponseReport::SetResult(answer.data(), result);
-    return answer;
-}
-
-bool SimHidUnit::WriteOutputReport(const BYTE* report, std::size_t length)
-{
-    std::size_t number;
-    bool drop;
-    std::function<void(const HidCommandReport&)> observer;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        number = ++m_written;
-        if (m_unplugged || (m_failFrom != 0 && number >= m_failFrom))
-            return false;
-        m_reports.emplace_back(report, report + length);
-        drop = m_neverAnswer || (m_silentFrom != 0 && number >= m_silentFrom) ||
-               std::find(m_dropped.begin(), m_dropped.end(), number) != m_dropped.end();
-        observer = m_observer;
-    }
-
+std::vector<HidCommandReport> SimHidUnit::Blocks() const {
+  std::vector<HidCommandReport> blocks;
+  for (const auto& report : Reports()) {
     HidCommandReport block;
-    if (length > 1)
-        std::memcpy(block.bytes, report + 1, std::min(length - 1, HidCommandReport::kSize));
-    if (observer)
-        observer(block);
-    const std::uint32_t result =
-        m_unit.Execute(block.Command(), block.Argument1(), block.Argument2(), block.Data(),
-                       static_cast<std::uint32_t>(HidCommandReport::kDataLength));
-
-    const std::uint32_t delay = m_answerDelayMs;
-    if (!drop) {
-        if (delay == 0 && m_removeAfter != number)
-            m_registration.DeliverInputReport(Answer(result).data(), m_info.inputReportByteLength);
-        else
-            Schedule(Answer(result), delay);
-    }
-    if (m_removeAfter != 0 && m_removeAfter == number) {
-        m_unplugged = true;
-        Schedule({}, delay);
-    }
-    return true;
+    const std::size_t n =
+        std::min(report.size() > 0 ? report.size() - 1 : 0, HidCommandReport::kSize);
+    if (n > 0) std::memcpy(block.bytes, report.data() + 1, n);
+    blocks.push_back(block);
+  }
+  return blocks;
 }
 
-void SimHidUnit::Schedule(std::vector<std::uint8_t> answer, std::uint32_t delayMs)
-{
-    const auto due = std::chrono::steady_clock::now() +
-                     std::chrono::milliseconds(delayMs == 0 ? 0 : platform::ScaleMilliseconds(delayMs));
-    {
-        std::lock_guard<std::mutex> lock(m_taskMutex);
-        m_tasks.push_back({due, std::move(answer)});
-    }
-    m_taskSignal.notify_all();
+std::size_t SimHidUnit::ReportCount() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_reports.size();
 }
 
-void SimHidUnit::Worker()
-{
-    std::unique_lock<std::mutex> lock(m_taskMutex);
-    for (;;) {
-        if (m_stopping)
-            return;
-        if (m_tasks.empty()) {
-            m_taskSignal.wait(lock);
-            continue;
-        }
-        const auto due = m_tasks.front().due;
-        if (std::chrono::steady_clock::now() < due) {
-            m_taskSignal.wait_until(lock, due);
-            continue;
-        }
-        Task task = std::move(m_tasks.front());
-        m_tasks.pop_front();
-        lock.unlock();
-        if (task.answer.empty())
-            m_registration.Remove();
-        else
-            m_registration.DeliverInputReport(task.answer.data(), m_info.inputReportByteLength);
-        lock.lock();
-    }
+void SimHidUnit::ClearReports() {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_reports.clear();
 }
 
-} // namespace sim
+std::vector<std::uint8_t> SimHidUnit::Answer(std::uint32_t result) const {
+  // Bytes other than the report id and the result carry nothing; a filler
+  // shows whether a reader takes the report whole and from its start.
+  std::vector<std::uint8_t> answer(
+      std::max<std::size_t>(m_info.inputReportByteLength, HidResponseReport::kMinimumLength), 0xEE);
+  answer[HidResponseReport::kReportIdOffset] = 0;
+  HidResponseReport::SetResult(answer.data(), result);
+  return answer;
+}
+
+bool SimHidUnit::WriteOutputReport(const BYTE* report, std::size_t length) {
+  std::size_t number;
+  bool drop;
+  std::function<void(const HidCommandReport&)> observer;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    number = ++m_written;
+    if (m_unplugged || (m_failFrom != 0 && number >= m_failFrom)) return false;
+    m_reports.emplace_back(report, report + length);
+    drop = m_neverAnswer || (m_silentFrom != 0 && number >= m_silentFrom) ||
+           std::find(m_dropped.begin(), m_dropped.end(), number) != m_dropped.end();
+    observer = m_observer;
+  }
+
+  HidCommandReport block;
+  if (length > 1)
+    std::memcpy(block.bytes, report + 1, std::min(length - 1, HidCommandReport::kSize));
+  if (observer) observer(block);
+  const std::uint32_t result =
+      m_unit.Execute(block.Command(), block.Argument1(), block.Argument2(), block.Data(),
+                     static_cast<std::uint32_t>(HidCommandReport::kDataLength));
+
+  const std::uint32_t delay = m_answerDelayMs;
+  if (!drop) {
+    if (delay == 0 && m_removeAfter != number)
+      m_registration.DeliverInputReport(Answer(result).data(), m_info.inputReportByteLength);
+    else
+      Schedule(Answer(result), delay);
+  }
+  if (m_removeAfter != 0 && m_removeAfter == number) {
+    m_unplugged = true;
+    Schedule({}, delay);
+  }
+  return true;
+}
+
+void SimHidUnit::Schedule(std::vector<std::uint8_t> answer, std::uint32_t delayMs) {
+  const auto due =
+      std::chrono::steady_clock::now() +
+      std::chrono::milliseconds(delayMs == 0 ? 0 : platform::ScaleMilliseconds(delayMs));
+  {
+    std::lock_guard<std::mutex> lock(m_taskMutex);
+    m_tasks.push_back({due, std::move(answer)});
+  }
+  m_taskSignal.notify_all();
+}
+
+void SimHidUnit::Worker() {
+  std::unique_lock<std::mutex> lock(m_taskMutex);
+  for (;;) {
+    if (m_stopping) return;
+    if (m_tasks.empty()) {
+      m_taskSignal.wait(lock);
+      continue;
+    }
+    const auto due = m_tasks.front().due;
+    if (std::chrono::steady_clock::now() < due) {
+      m_taskSignal.wait_until(lock, due);
+      continue;
+    }
+    Task task = std::move(m_tasks.front());
+    m_tasks.pop_front();
+    lock.unlock();
+    if (task.answer.empty())
+      m_registration.Remove();
+    else
+      m_registration.DeliverInputReport(task.answer.data(), m_info.inputReportByteLength);
+    lock.lock();
+  }
+}
+
+}  // namespace sim

@@ -24,88 +24,87 @@
 namespace sim {
 
 class SimHidUnit : public platform::host::HidDevice {
-public:
-    // The maker's vendor id, product id 2, the given version number, 65-byte
-    // reports.
-    static platform::host::HidDeviceInfo Info(USHORT versionNumber = UsbProductQuen,
-                                              USHORT productId = kUpdaterProductIdA);
+ public:
+  // The maker's vendor id, product id 2, the given version number, 65-byte
+  // reports.
+  static platform::host::HidDeviceInfo Info(USHORT versionNumber = UsbProductQuen,
+                                            USHORT productId = kUpdaterProductIdA);
 
-    // Registers at once; the unit shows in the enumeration after the units
-    // registered before it.
-    explicit SimHidUnit(UpdaterUnit& unit,
-                        const platform::host::HidDeviceInfo& info = Info());
-    ~SimHidUnit() override;
-    SimHidUnit(const SimHidUnit&) = delete;
-    SimHidUnit& operator=(const SimHidUnit&) = delete;
+  // Registers at once; the unit shows in the enumeration after the units
+  // registered before it.
+  explicit SimHidUnit(UpdaterUnit& unit, const platform::host::HidDeviceInfo& info = Info());
+  ~SimHidUnit() override;
+  SimHidUnit(const SimHidUnit&) = delete;
+  SimHidUnit& operator=(const SimHidUnit&) = delete;
 
-    // Knobs. Reports are numbered from 1 in the order they are written.
-    // No answer to any report.
-    void NeverAnswer() { m_neverAnswer = true; }
-    // No answer to the n-th report.
-    void DropAnswerTo(std::size_t n);
-    // No answer to the n-th report and all after it.
-    void StopAnsweringAt(std::size_t n) { m_silentFrom = n; }
-    // Answers come this many milliseconds (of the link's time, so scaled like
-    // its waits) after their report.
-    void AnswerAfter(std::uint32_t ms) { m_answerDelayMs = ms; }
-    // The n-th write and every later one fails.
-    void FailWritesFrom(std::size_t n) { m_failFrom = n; }
-    // The unit is unplugged once its answer to the n-th report is out.
-    void RemoveAfterReport(std::size_t n) { m_removeAfter = n; }
-    // Unplugged now: open handles fail from here on. From the thread that
-    // made the unit, and not while late answers are still due.
-    void Remove();
+  // Knobs. Reports are numbered from 1 in the order they are written.
+  // No answer to any report.
+  void NeverAnswer() { m_neverAnswer = true; }
+  // No answer to the n-th report.
+  void DropAnswerTo(std::size_t n);
+  // No answer to the n-th report and all after it.
+  void StopAnsweringAt(std::size_t n) { m_silentFrom = n; }
+  // Answers come this many milliseconds (of the link's time, so scaled like
+  // its waits) after their report.
+  void AnswerAfter(std::uint32_t ms) { m_answerDelayMs = ms; }
+  // The n-th write and every later one fails.
+  void FailWritesFrom(std::size_t n) { m_failFrom = n; }
+  // The unit is unplugged once its answer to the n-th report is out.
+  void RemoveAfterReport(std::size_t n) { m_removeAfter = n; }
+  // Unplugged now: open handles fail from here on. From the thread that
+  // made the unit, and not while late answers are still due.
+  void Remove();
 
-    // Called with every report as it arrives (on the writing thread).
-    void OnReport(std::function<void(const HidCommandReport&)> observer);
+  // Called with every report as it arrives (on the writing thread).
+  void OnReport(std::function<void(const HidCommandReport&)> observer);
 
-    // What arrived: every output report whole, report id first.
-    std::vector<std::vector<std::uint8_t>> Reports() const;
-    // Their command blocks.
-    std::vector<HidCommandReport> Blocks() const;
-    std::size_t ReportCount() const;
-    void ClearReports();
+  // What arrived: every output report whole, report id first.
+  std::vector<std::vector<std::uint8_t>> Reports() const;
+  // Their command blocks.
+  std::vector<HidCommandReport> Blocks() const;
+  std::size_t ReportCount() const;
+  void ClearReports();
 
-    UpdaterUnit& Unit() { return m_unit; }
-    platform::host::HidRegistration& Registration() { return m_registration; }
-    const platform::host::HidDeviceInfo& DeviceInfo() const { return m_info; }
+  UpdaterUnit& Unit() { return m_unit; }
+  platform::host::HidRegistration& Registration() { return m_registration; }
+  const platform::host::HidDeviceInfo& DeviceInfo() const { return m_info; }
 
-    // HidDevice
-    bool WriteOutputReport(const BYTE* report, std::size_t length) override;
+  // HidDevice
+  bool WriteOutputReport(const BYTE* report, std::size_t length) override;
 
-private:
-    struct Task {
-        std::chrono::steady_clock::time_point due;
-        std::vector<std::uint8_t> answer;  // empty: unplug
-    };
-    void Schedule(std::vector<std::uint8_t> answer, std::uint32_t delayMs);
-    void Worker();
-    std::vector<std::uint8_t> Answer(std::uint32_t result) const;
+ private:
+  struct Task {
+    std::chrono::steady_clock::time_point due;
+    std::vector<std::uint8_t> answer;  // empty: unplug
+  };
+  void Schedule(std::vector<std::uint8_t> answer, std::uint32_t delayMs);
+  void Worker();
+  std::vector<std::uint8_t> Answer(std::uint32_t result) const;
 
-    UpdaterUnit& m_unit;
-    platform::host::HidDeviceInfo m_info;
+  UpdaterUnit& m_unit;
+  platform::host::HidDeviceInfo m_info;
 
-    std::atomic<bool> m_neverAnswer{false};
-    std::atomic<std::size_t> m_silentFrom{0};
-    std::atomic<std::uint32_t> m_answerDelayMs{0};
-    std::atomic<std::size_t> m_failFrom{0};
-    std::atomic<std::size_t> m_removeAfter{0};
-    std::atomic<bool> m_unplugged{false};
+  std::atomic<bool> m_neverAnswer{false};
+  std::atomic<std::size_t> m_silentFrom{0};
+  std::atomic<std::uint32_t> m_answerDelayMs{0};
+  std::atomic<std::size_t> m_failFrom{0};
+  std::atomic<std::size_t> m_removeAfter{0};
+  std::atomic<bool> m_unplugged{false};
 
-    mutable std::mutex m_mutex;
-    std::vector<std::size_t> m_dropped;
-    std::vector<std::vector<std::uint8_t>> m_reports;
-    std::size_t m_written = 0;
-    std::function<void(const HidCommandReport&)> m_observer;
+  mutable std::mutex m_mutex;
+  std::vector<std::size_t> m_dropped;
+  std::vector<std::vector<std::uint8_t>> m_reports;
+  std::size_t m_written = 0;
+  std::function<void(const HidCommandReport&)> m_observer;
 
-    std::mutex m_taskMutex;
-    std::condition_variable m_taskSignal;
-    std::deque<Task> m_tasks;
-    bool m_stopping = false;
-    std::thread m_worker;
+  std::mutex m_taskMutex;
+  std::condition_variable m_taskSignal;
+  std::deque<Task> m_tasks;
+  bool m_stopping = false;
+  std::thread m_worker;
 
-    // Taken away in the destructor once the worker has stopped.
-    platform::host::HidRegistration m_registration;
+  // Taken away in the destructor once the worker has stopped.
+  platform::host::HidRegistration m_registration;
 };
 
-} // namespace sim
+}  // namespace sim

@@ -65,8 +65,8 @@ USBHIDInterface::~USBHIDInterface() {
 void USBHIDInterface::Open() {
   GUID hidGuid;
   HidD_GetHidGuid(&hidGuid);
-  HDEVINFO list = SetupDiGetClassDevsW(&hidGuid, nullptr, nullptr,
-                                       DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+  HDEVINFO list =
+      SetupDiGetClassDevsW(&hidGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
   if (list == INVALID_HANDLE_VALUE) return;
 
   for (DWORD index = 0;; ++index) {
@@ -138,7 +138,7 @@ std::uint32_t USBHIDInterface::GetProductCode() {
 }
 
 std::int32_t USBHIDInterface::SendCommand(const HidCommandReport& block, BYTE* responseBuffer,
-                                         std::uint32_t responseLength) {
+                                          std::uint32_t responseLength) {
   // Whatever way this returns, a report arriving afterwards no longer
   // touches the caller's buffer.
   struct Detach {

@@ -21,9 +21,13 @@ BOOL CWinApp::InitInstance() { return TRUE; }
 
 int CWinApp::ExitInstance() { return 0; }
 
-void CWinApp::SetRegistryKey(LPCWSTR registryKey) { m_registryKey = registryKey ? registryKey : L""; }
+void CWinApp::SetRegistryKey(LPCWSTR registryKey) {
+  m_registryKey = registryKey ? registryKey : L"";
+}
 
-HICON CWinApp::LoadIcon(UINT id) const { return ::LoadIconW(AfxGetResourceHandle(), MAKEINTRESOURCEW(id)); }
+HICON CWinApp::LoadIcon(UINT id) const {
+  return ::LoadIconW(AfxGetResourceHandle(), MAKEINTRESOURCEW(id));
+}
 
 // The program ships no help file, so there is nothing to open.
 void CWinApp::OnHelp() {}

@@ -43,8 +43,8 @@ void CenterAfterInit(CWnd& dialog, LONG_PTR styleBefore, const RECT& before) {
 }  // namespace
 
 BEGIN_MESSAGE_MAP(CDialog, CWnd)
-  ON_COMMAND(IDOK, &CDialog::OnOK)
-  ON_COMMAND(IDCANCEL, &CDialog::OnCancel)
+ON_COMMAND(IDOK, &CDialog::OnOK)
+ON_COMMAND(IDCANCEL, &CDialog::OnCancel)
 END_MESSAGE_MAP()
 
 CDialog::CDialog(UINT idTemplate, CWnd* parent) : m_nIDTemplate(idTemplate), m_pParentWnd(parent) {}
@@ -68,8 +68,9 @@ INT_PTR CDialog::DoModal() {
     owner = mainWnd->m_hWnd;
   }
   ModalScope scope;
-  const INT_PTR result = ::DialogBoxParamW(AfxGetResourceHandle(), MAKEINTRESOURCEW(m_nIDTemplate),
-                                           owner, &CDialog::DialogProc, reinterpret_cast<LPARAM>(this));
+  const INT_PTR result =
+      ::DialogBoxParamW(AfxGetResourceHandle(), MAKEINTRESOURCEW(m_nIDTemplate), owner,
+                        &CDialog::DialogProc, reinterpret_cast<LPARAM>(this));
   // The window is gone; nothing may keep its handles.
   DetachControls();
   Detach();

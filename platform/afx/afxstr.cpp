@@ -38,8 +38,8 @@ BOOL CString::LoadString(UINT id) {
   // longer, so try again with more room (a resource string is below 64 K).
   std::vector<wchar_t> buffer(256);
   for (;;) {
-    const int copied = ::LoadStringW(AfxGetResourceHandle(), id, buffer.data(),
-                                     static_cast<int>(buffer.size()));
+    const int copied =
+        ::LoadStringW(AfxGetResourceHandle(), id, buffer.data(), static_cast<int>(buffer.size()));
     if (copied <= 0) {
       m_text.clear();
       return FALSE;

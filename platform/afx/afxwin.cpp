@@ -45,7 +45,8 @@ bool CCmdTarget::DispatchMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT
       if (entry->nMessage != message) {
         continue;
       }
-      if (message == WM_COMMAND && (entry->nCode != code || id < entry->nID || id > entry->nLastID)) {
+      if (message == WM_COMMAND &&
+          (entry->nCode != code || id < entry->nID || id > entry->nLastID)) {
         continue;
       }
       result = entry->pfn(this, wParam, lParam);
@@ -150,8 +151,8 @@ CMenu* CWnd::GetSystemMenu(BOOL revert) const {
 }
 
 HICON CWnd::SetIcon(HICON icon, BOOL bigIcon) {
-  return reinterpret_cast<HICON>(SendMessage(WM_SETICON, bigIcon ? ICON_BIG : ICON_SMALL,
-                                             reinterpret_cast<LPARAM>(icon)));
+  return reinterpret_cast<HICON>(
+      SendMessage(WM_SETICON, bigIcon ? ICON_BIG : ICON_SMALL, reinterpret_cast<LPARAM>(icon)));
 }
 
 void CWnd::UpdateWindow() { ::UpdateWindow(m_hWnd); }

@@ -49,7 +49,8 @@ namespace {
 
 constexpr std::size_t kInputQueueLimit = 32;  // what the HID class keeps per handle by default
 
-const GUID kHidGuid = {0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+const GUID kHidGuid = {
+    0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
 
 ULONG_PTR StatusWord(NTSTATUS status) { return static_cast<ULONG_PTR>(static_cast<ULONG>(status)); }
 
@@ -64,7 +65,8 @@ ULONG_PTR LoadBytes(OVERLAPPED& overlapped) {
 
 void StoreResult(OVERLAPPED& overlapped, NTSTATUS status, ULONG_PTR bytes) {
   std::atomic_ref<ULONG_PTR>(overlapped.InternalHigh).store(bytes, std::memory_order_relaxed);
-  std::atomic_ref<ULONG_PTR>(overlapped.Internal).store(StatusWord(status), std::memory_order_release);
+  std::atomic_ref<ULONG_PTR>(overlapped.Internal)
+      .store(StatusWord(status), std::memory_order_release);
 }
 
 DWORD ErrorOf(NTSTATUS status) {
@@ -251,9 +253,10 @@ bool PresentOf(const std::shared_ptr<DeviceEntry>& entry) {
 
 std::wstring MakeHidPath(const HidDeviceInfo& info, unsigned instance) {
   wchar_t path[160];
-  std::swprintf(path, 160,
-                L"\\\\?\\hid#vid_%04x&pid_%04x#%u&varn&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}",
-                info.vendorId, info.productId, instance);
+  std::swprintf(
+      path, 160,
+      L"\\\\?\\hid#vid_%04x&pid_%04x#%u&varn&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}",
+      info.vendorId, info.productId, instance);
   return path;
 }
 
@@ -289,7 +292,8 @@ PreparsedRegistry& Preparsed() {
 // Takes a provider out of the registry, then ends what its open handles
 // are doing; the registration lets go of it.
 template <typename Entry>
-void Unregister(std::vector<std::shared_ptr<Entry>> Registry::*list, std::shared_ptr<Entry>& entry) {
+void Unregister(std::vector<std::shared_ptr<Entry>> Registry::*list,
+                std::shared_ptr<Entry>& entry) {
   if (!entry) return;
   {
     Registry& registry = Devices();
@@ -306,7 +310,8 @@ void Unregister(std::vector<std::shared_ptr<Entry>> Registry::*list, std::shared
 
 // ---- registrations
 
-HidRegistration::HidRegistration(std::shared_ptr<detail::HidEntry> entry) : entry_(std::move(entry)) {}
+HidRegistration::HidRegistration(std::shared_ptr<detail::HidEntry> entry)
+    : entry_(std::move(entry)) {}
 HidRegistration::HidRegistration(HidRegistration&&) noexcept = default;
 HidRegistration& HidRegistration::operator=(HidRegistration&& other) noexcept {
   if (this != &other) {
@@ -397,7 +402,8 @@ DriverRegistration RegisterDriverDevice(const std::wstring& name, DriverDevice& 
   detail::Registry& registry = detail::Devices();
   std::lock_guard<std::mutex> lock(registry.mutex);
   for (const auto& other : registry.drivers) {
-    if (detail::SameName(other->name, name)) throw std::logic_error("driver device registered twice");
+    if (detail::SameName(other->name, name))
+      throw std::logic_error("driver device registered twice");
   }
   registry.drivers.push_back(entry);
   return DriverRegistration(entry);
@@ -532,7 +538,8 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
   if (!EventOf(lpOverlapped, event)) return FALSE;
   OVERLAPPED local{};
   OVERLAPPED& overlapped = overlappedHandle ? *lpOverlapped : local;
-  std::shared_ptr<Event> completion = overlappedHandle ? event : std::make_shared<Event>(true, false);
+  std::shared_ptr<Event> completion =
+      overlappedHandle ? event : std::make_shared<Event>(true, false);
   // The I/O starts with its event unsignalled, as on Windows.
   if (event) event->Reset();
   if (overlappedHandle && !event) file->Signal(false);

@@ -417,9 +417,9 @@ std::uintptr_t _beginthreadex(void*, unsigned, unsigned(__stdcall* start_address
     return 0;
   }
   DWORD id = 0;
-  HANDLE handle = StartThread(
-      [start_address, arglist] { return static_cast<DWORD>(start_address(arglist)); }, initflag,
-      &id);
+  HANDLE handle =
+      StartThread([start_address, arglist] { return static_cast<DWORD>(start_address(arglist)); },
+                  initflag, &id);
   if (handle && thrdaddr) *thrdaddr = id;
   return reinterpret_cast<std::uintptr_t>(handle);
 }

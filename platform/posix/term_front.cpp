@@ -57,7 +57,8 @@ std::u32string Label(const std::wstring& text, char32_t* mnemonic = nullptr) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     if (text[i] == L'&' && i + 1 < text.size()) {
       ++i;
-      if (text[i] != L'&' && mnemonic != nullptr && *mnemonic == 0) *mnemonic = static_cast<char32_t>(text[i]);
+      if (text[i] != L'&' && mnemonic != nullptr && *mnemonic == 0)
+        *mnemonic = static_cast<char32_t>(text[i]);
     }
     out.push_back(text[i] == L'\t' ? U'\t' : static_cast<char32_t>(text[i]));
   }
@@ -74,7 +75,8 @@ class Canvas {
  public:
   void Put(int row, int column, const std::u32string& text) {
     if (row < 0 || column < 0) return;
-    if (static_cast<std::size_t>(row) >= rows_.size()) rows_.resize(static_cast<std::size_t>(row) + 1);
+    if (static_cast<std::size_t>(row) >= rows_.size())
+      rows_.resize(static_cast<std::size_t>(row) + 1);
     std::u32string& line = rows_[static_cast<std::size_t>(row)];
     const std::size_t end = static_cast<std::size_t>(column) + text.size();
     if (line.size() < end) line.resize(end, U' ');
@@ -147,7 +149,8 @@ void DrawControl(Canvas& canvas, Frame& frame, const Placement& p, const ui::Con
   int column = static_cast<int>((c.rect.left / kPixelsPerColumn) * p.scale);
   int width = static_cast<int>(((c.rect.right - c.rect.left) / kPixelsPerColumn) * p.scale);
   const int row = static_cast<int>((c.rect.top + kPixelsPerRow / 2) / kPixelsPerRow);
-  const int height = std::max(1, static_cast<int>((c.rect.bottom - c.rect.top + kPixelsPerRow / 2) / kPixelsPerRow));
+  const int height = std::max(
+      1, static_cast<int>((c.rect.bottom - c.rect.top + kPixelsPerRow / 2) / kPixelsPerRow));
   column = std::clamp(column, 0, p.columns - 1);
   width = std::clamp(width, 1, p.columns - column);
   if (row >= p.rows) return;
@@ -160,7 +163,8 @@ void DrawControl(Canvas& canvas, Frame& frame, const Placement& p, const ui::Con
   if (cls == L"msctls_progress32") {
     const int inner = std::max(0, width - 2);
     long long span = static_cast<long long>(c.rangeHigh) - c.rangeLow;
-    long long done = std::clamp<long long>(static_cast<long long>(c.pos) - c.rangeLow, 0, span > 0 ? span : 0);
+    long long done =
+        std::clamp<long long>(static_cast<long long>(c.pos) - c.rangeLow, 0, span > 0 ? span : 0);
     const int filled = span > 0 ? static_cast<int>(done * inner / span) : 0;
     std::u32string bar = U"[";
     bar += std::u32string(static_cast<std::size_t>(filled), g.full);
@@ -171,7 +175,8 @@ void DrawControl(Canvas& canvas, Frame& frame, const Placement& p, const ui::Con
   }
   if (cls == L"button") {
     std::u32string label = U"[ " + Label(c.text) + U" ]";
-    if (static_cast<int>(label.size()) > width) label = label.substr(0, static_cast<std::size_t>(width));
+    if (static_cast<int>(label.size()) > width)
+      label = label.substr(0, static_cast<std::size_t>(width));
     const int at = left + (width - static_cast<int>(label.size())) / 2;
     const int r = top + (rows - 1) / 2;
     canvas.Put(r, at, label);
@@ -182,14 +187,18 @@ void DrawControl(Canvas& canvas, Frame& frame, const Placement& p, const ui::Con
   }
   // Static text (and anything else): its text laid out in its cells.
   const DWORD type = c.style & SS_TYPEMASK;
-  const Align align = type == SS_CENTER ? Align::Center : type == SS_RIGHT ? Align::Right : Align::Left;
+  const Align align = type == SS_CENTER  ? Align::Center
+                      : type == SS_RIGHT ? Align::Right
+                                         : Align::Left;
   const std::u32string text = (c.style & SS_NOPREFIX) ? FromWide(c.text) : Label(c.text);
   const auto lines = Wrap(text, static_cast<std::size_t>(width), align);
   for (int i = 0; i < rows && i < static_cast<int>(lines.size()); ++i) {
     const int free = width - static_cast<int>(lines[static_cast<std::size_t>(i)].size());
     int at = left;
-    if (align == Align::Center) at += free / 2;
-    else if (align == Align::Right) at += free;
+    if (align == Align::Center)
+      at += free / 2;
+    else if (align == Align::Right)
+      at += free;
     canvas.Put(top + i, at, lines[static_cast<std::size_t>(i)]);
   }
 }
@@ -198,7 +207,9 @@ void DrawControl(Canvas& canvas, Frame& frame, const Placement& p, const ui::Con
 // it is shown and enabled.
 const ui::ControlState* DefaultButton(const ui::DialogState& d) {
   for (const auto& c : d.controls) {
-    if (c.visible && c.enabled && (c.style & BS_TYPEMASK) == BS_DEFPUSHBUTTON && c.className == L"Button") return &c;
+    if (c.visible && c.enabled && (c.style & BS_TYPEMASK) == BS_DEFPUSHBUTTON &&
+        c.className == L"Button")
+      return &c;
   }
   return nullptr;
 }
@@ -229,7 +240,8 @@ void DrawMenu(Canvas& canvas, Frame& frame, const Placement& owner, const Render
     std::u32string cell = U" " + labels[i];
     cell.resize(static_cast<std::size_t>(inner), U' ');
     canvas.Put(r, column, std::u32string(1, g.v) + cell + std::u32string(1, g.v));
-    if (static_cast<int>(i) == options.menuSelection) frame.highlights.push_back({r, column + 1, inner});
+    if (static_cast<int>(i) == options.menuSelection)
+      frame.highlights.push_back({r, column + 1, inner});
   }
   canvas.Put(row + 1 + static_cast<int>(options.menu.size()), column,
              std::u32string(1, g.bl) + edge + std::u32string(1, g.br));
@@ -431,7 +443,8 @@ struct TerminalFront::State {
     for (const auto& s : frame.highlights)
       if (s.row == index) spans.push_back(s);
     if (spans.empty()) return row;
-    std::sort(spans.begin(), spans.end(), [](const auto& a, const auto& b) { return a.column < b.column; });
+    std::sort(spans.begin(), spans.end(),
+              [](const auto& a, const auto& b) { return a.column < b.column; });
     // Columns count characters; walk the UTF-8 by lead bytes.
     std::string out;
     int column = 0;
@@ -487,7 +500,8 @@ struct TerminalFront::State {
   void ParseInput() {
     // A lone Esc is a key once nothing has followed it for a moment; with
     // more bytes it starts a sequence.
-    const bool settled = std::chrono::steady_clock::now() - lastByte > std::chrono::milliseconds(40);
+    const bool settled =
+        std::chrono::steady_clock::now() - lastByte > std::chrono::milliseconds(40);
     while (!input.empty()) {
       const unsigned char c = static_cast<unsigned char>(input[0]);
       if (c == 0x1B) {
@@ -512,21 +526,28 @@ struct TerminalFront::State {
           continue;
         }
         input.erase(0, 2);
-        if (second == ' ') OpenMenu();  // Alt+Space
-        else if (second == 0x1B) input.insert(0, 1, '\x1b');
+        if (second == ' ')
+          OpenMenu();  // Alt+Space
+        else if (second == 0x1B)
+          input.insert(0, 1, '\x1b');
         continue;
       }
       input.erase(0, 1);
-      if (c == '\r' || c == '\n') Enter();
-      else if (c == 0x03) Escape();  // Ctrl+C
-      else if (menuOpen && c >= 0x20 && c < 0x7F) Mnemonic(static_cast<char32_t>(c));
+      if (c == '\r' || c == '\n')
+        Enter();
+      else if (c == 0x03)
+        Escape();  // Ctrl+C
+      else if (menuOpen && c >= 0x20 && c < 0x7F)
+        Mnemonic(static_cast<char32_t>(c));
     }
   }
 
   void Sequence(const std::string& sequence) {
     if (sequence == "[21~") {
-      if (menuOpen) CloseMenu();
-      else OpenMenu();
+      if (menuOpen)
+        CloseMenu();
+      else
+        OpenMenu();
     } else if (menuOpen && (sequence == "[A" || sequence == "OA")) {
       Move(-1);
     } else if (menuOpen && (sequence == "[B" || sequence == "OB")) {
@@ -581,7 +602,8 @@ struct TerminalFront::State {
     for (int i = 0; i < static_cast<int>(menu.size()); ++i) {
       char32_t m = 0;
       Label(menu[static_cast<std::size_t>(i)].text, &m);
-      if (m != 0 && Selectable(i) && std::towlower(static_cast<wint_t>(m)) == std::towlower(static_cast<wint_t>(key))) {
+      if (m != 0 && Selectable(i) &&
+          std::towlower(static_cast<wint_t>(m)) == std::towlower(static_cast<wint_t>(key))) {
         Choose(i);
         return;
       }

@@ -128,7 +128,8 @@ std::uint64_t TimerTicks() { return ThreadTimerTicks(); }
 bool Click(HWND dialog, int buttonId) {
   HWND button = GetDlgItem(dialog, buttonId);
   WindowSnapshot w;
-  if (!button || !Snapshot(button, w) || w.className != L"Button" || !Reachable(button)) return false;
+  if (!button || !Snapshot(button, w) || w.className != L"Button" || !Reachable(button))
+    return false;
   return PostMessageW(button, BM_CLICK, 0, 0) != FALSE;
 }
 

@@ -121,7 +121,7 @@ struct Block {
 struct Registry {
   std::mutex mutex;
   std::vector<Block> blocks;
-  std::deque<ResourceEntry> entries;  // stable addresses: they are the HRSRC handles
+  std::deque<ResourceEntry> entries;     // stable addresses: they are the HRSRC handles
   std::map<UINT, std::wstring> strings;  // converted strings handed out by LoadStringW(..., 0)
   std::unordered_map<std::uintptr_t, std::unique_ptr<IconImage>> icons;
   std::map<std::pair<WORD, int>, HICON> sharedIcons;  // (group, size) -> handle
@@ -133,7 +133,9 @@ Registry& Reg() {
   return *registry;
 }
 
-HMODULE ExecutableModule() { return reinterpret_cast<HMODULE>(static_cast<std::uintptr_t>(0x400000)); }
+HMODULE ExecutableModule() {
+  return reinterpret_cast<HMODULE>(static_cast<std::uintptr_t>(0x400000));
+}
 
 bool IsOwnModule(HMODULE module) { return module == nullptr || module == ExecutableModule(); }
 
@@ -183,7 +185,8 @@ IconImage ReadIconImage(const BYTE* data, DWORD size) {
   std::size_t xorRow = (static_cast<std::size_t>(width) * image.bitsPerPixel + 31) / 32 * 4;
   std::size_t andRow = (static_cast<std::size_t>(width) + 31) / 32 * 4;
   std::size_t colours = image.bitsPerPixel <= 8 ? (std::size_t{1} << image.bitsPerPixel) * 4 : 0;
-  std::size_t need = headerSize + colours + (xorRow + andRow) * static_cast<std::size_t>(image.height);
+  std::size_t need =
+      headerSize + colours + (xorRow + andRow) * static_cast<std::size_t>(image.height);
   image.hasMask = need <= size;
   return image;
 }
@@ -272,8 +275,10 @@ ResourceId IdFromArgument(LPCWSTR nameOrOrdinal) {
     unsigned long value = 0;
     bool digits = true;
     for (std::size_t i = 1; i < s.size(); ++i) {
-      if (s[i] < L'0' || s[i] > L'9') digits = false;
-      else value = value * 10 + static_cast<unsigned long>(s[i] - L'0');
+      if (s[i] < L'0' || s[i] > L'9')
+        digits = false;
+      else
+        value = value * 10 + static_cast<unsigned long>(s[i] - L'0');
     }
     if (digits && value <= 0xFFFF) {
       id.ordinal = true;

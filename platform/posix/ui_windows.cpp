@@ -256,29 +256,45 @@ struct ClassInfo {
 
 bool ClassByName(const std::wstring& name, ClassInfo& out) {
   std::wstring n = Lower(name);
-  if (n == L"button") out = {Kind::Button, L"Button", ButtonProc};
-  else if (n == L"static") out = {Kind::Static, L"Static", StaticProc};
-  else if (n == L"msctls_progress32") out = {Kind::Progress, L"msctls_progress32", ProgressProc};
-  else if (n == L"#32770") out = {Kind::Dialog, L"#32770", DefDlgProcW};
-  else return false;
+  if (n == L"button")
+    out = {Kind::Button, L"Button", ButtonProc};
+  else if (n == L"static")
+    out = {Kind::Static, L"Static", StaticProc};
+  else if (n == L"msctls_progress32")
+    out = {Kind::Progress, L"msctls_progress32", ProgressProc};
+  else if (n == L"#32770")
+    out = {Kind::Dialog, L"#32770", DefDlgProcW};
+  else
+    return false;
   return true;
 }
 
 bool ClassByAtom(WORD atom, ClassInfo& out) {
   switch (atom) {
-    case 0x0080: out = {Kind::Button, L"Button", ButtonProc}; return true;
-    case 0x0082: out = {Kind::Static, L"Static", StaticProc}; return true;
-    case 0x8002: out = {Kind::Dialog, L"#32770", DefDlgProcW}; return true;
-    default: return false;
+    case 0x0080:
+      out = {Kind::Button, L"Button", ButtonProc};
+      return true;
+    case 0x0082:
+      out = {Kind::Static, L"Static", StaticProc};
+      return true;
+    case 0x8002:
+      out = {Kind::Dialog, L"#32770", DefDlgProcW};
+      return true;
+    default:
+      return false;
   }
 }
 
 const wchar_t* ClassName(Kind kind) {
   switch (kind) {
-    case Kind::Button: return L"Button";
-    case Kind::Static: return L"Static";
-    case Kind::Progress: return L"msctls_progress32";
-    case Kind::Dialog: break;
+    case Kind::Button:
+      return L"Button";
+    case Kind::Static:
+      return L"Static";
+    case Kind::Progress:
+      return L"msctls_progress32";
+    case Kind::Dialog:
+      break;
   }
   return L"#32770";
 }
@@ -337,7 +353,9 @@ LRESULT ButtonProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
         id = w->id;
         if ((w->style & BS_TYPEMASK) == BS_AUTOCHECKBOX) w->check = w->check ? 0 : 1;
       }
-      if (parent) SendMessageW(parent, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(hwnd));
+      if (parent)
+        SendMessageW(parent, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(hwnd));
       return 0;
     }
     case WM_KEYDOWN:
@@ -370,7 +388,8 @@ LRESULT ButtonProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     case BM_SETSTYLE: {
       {
         std::lock_guard lock(S().mutex);
-        if (Window* w = Find(hwnd)) w->style = (w->style & 0xFFFF0000u) | (static_cast<DWORD>(wParam) & 0xFFFFu);
+        if (Window* w = Find(hwnd))
+          w->style = (w->style & 0xFFFF0000u) | (static_cast<DWORD>(wParam) & 0xFFFFu);
       }
       if (lParam) Invalidate(hwnd, false);
       Notify(hwnd);
@@ -402,7 +421,9 @@ LRESULT ProgressProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     std::lock_guard lock(S().mutex);
     Window* w = Find(hwnd);
     if (!w) return 0;
-    auto coerce = [w] { w->pos = std::clamp(w->pos, std::min(w->low, w->high), std::max(w->low, w->high)); };
+    auto coerce = [w] {
+      w->pos = std::clamp(w->pos, std::min(w->low, w->high), std::max(w->low, w->high));
+    };
     int before = w->pos;
     switch (message) {
       case PBM_SETRANGE:
@@ -513,7 +534,8 @@ bool NextMessage(MSG* out, HWND filter, UINT min, UINT max, bool remove, bool wa
       // Paints, parents before children (handles grow with creation).
       Window* paint = nullptr;
       for (auto& [key, w] : S().windows) {
-        if (w->thread != std::this_thread::get_id() || !w->invalid || !VisibleLocked(w.get())) continue;
+        if (w->thread != std::this_thread::get_id() || !w->invalid || !VisibleLocked(w.get()))
+          continue;
         if (!Matches(w->handle, filter, WM_PAINT, min, max)) continue;
         if (!paint || w->handle < paint->handle) paint = w.get();
       }
@@ -529,7 +551,8 @@ bool NextMessage(MSG* out, HWND filter, UINT min, UINT max, bool remove, bool wa
         nextDue = std::min(nextDue, t.due);
       }
       if (due) {
-        *out = MSG{due->hwnd, WM_TIMER, due->id, reinterpret_cast<LPARAM>(due->proc), TickNow(), {}};
+        *out =
+            MSG{due->hwnd, WM_TIMER, due->id, reinterpret_cast<LPARAM>(due->proc), TickNow(), {}};
         if (remove) due->due = now + due->period;
         return true;
       }
@@ -548,8 +571,10 @@ bool NextMessage(MSG* out, HWND filter, UINT min, UINT max, bool remove, bool wa
     auto ready = [&] { return !queue->posted.empty() || !queue->sent.empty() || queue->quit; };
     Clock::time_point until = nextDue;
     if (hook) until = std::min(until, Clock::now() + std::chrono::milliseconds(1));
-    if (until == Clock::time_point::max()) queue->cv.wait(lock, ready);
-    else queue->cv.wait_until(lock, until, ready);
+    if (until == Clock::time_point::max())
+      queue->cv.wait(lock, ready);
+    else
+      queue->cv.wait_until(lock, until, ready);
   }
 }
 
@@ -618,18 +643,21 @@ HWND CreateDialogFromTemplate(HINSTANCE instance, const BYTE* data, HWND owner, 
     rect.bottom = rect.top + h;
   }
   DWORD style = t.style & ~static_cast<DWORD>(WS_VISIBLE);
-  HWND hwnd = NewWindow(dialogClass, t.exStyle, t.caption, style, rect, child ? owner : owner, 0, instance);
+  HWND hwnd =
+      NewWindow(dialogClass, t.exStyle, t.caption, style, rect, child ? owner : owner, 0, instance);
   if (!hwnd) return nullptr;
   HFONT font = nullptr;
   {
     std::lock_guard lock(S().mutex);
     Window* w = Find(hwnd);
     w->dlgProc = proc;
-    if (t.hasFont) font = w->font = reinterpret_cast<HFONT>(reinterpret_cast<std::uintptr_t>(hwnd) | 2);
+    if (t.hasFont)
+      font = w->font = reinterpret_cast<HFONT>(reinterpret_cast<std::uintptr_t>(hwnd) | 2);
   }
   for (const auto& item : t.items) {
     ClassInfo cls;
-    bool known = item.classIsAtom ? ClassByAtom(item.classAtom, cls) : ClassByName(item.className, cls);
+    bool known =
+        item.classIsAtom ? ClassByAtom(item.classAtom, cls) : ClassByName(item.className, cls);
     if (!known || cls.kind == Kind::Dialog) {
       if (t.style & DS_NOFAILCREATE) continue;
       DestroyWindow(hwnd);
@@ -663,7 +691,8 @@ HWND CreateDialogFromTemplate(HINSTANCE instance, const BYTE* data, HWND owner, 
     disabled = Find(hwnd)->disabledOwner;
   }
   if (disabled) EnableWindow(disabled, FALSE);
-  if (SendMessageW(hwnd, WM_INITDIALOG, reinterpret_cast<WPARAM>(first), param) && first && IsWindow(first))
+  if (SendMessageW(hwnd, WM_INITDIALOG, reinterpret_cast<WPARAM>(first), param) && first &&
+      IsWindow(first))
     SetFocus(first);
   bool show;
   {
@@ -725,9 +754,10 @@ INT_PTR RunModal(HINSTANCE instance, const BYTE* data, HWND parent, DLGPROC proc
 }
 
 bool IsSpecialDialogResult(UINT message) {
-  return message == WM_INITDIALOG || message == WM_QUERYDRAGICON || message == 0x0039 /* WM_COMPAREITEM */ ||
-         message == 0x002E /* WM_VKEYTOITEM */ || message == 0x002F /* WM_CHARTOITEM */ ||
-         message == 0x0019 /* WM_CTLCOLOR */ || (message >= 0x0132 && message <= 0x0138);
+  return message == WM_INITDIALOG || message == WM_QUERYDRAGICON ||
+         message == 0x0039 /* WM_COMPAREITEM */ || message == 0x002E /* WM_VKEYTOITEM */ ||
+         message == 0x002F /* WM_CHARTOITEM */ || message == 0x0019 /* WM_CTLCOLOR */ ||
+         (message >= 0x0132 && message <= 0x0138);
 }
 
 void PaintNow(HWND hwnd, bool children) {
@@ -897,7 +927,8 @@ LRESULT DefDlgProcW(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
       // Closing is cancelling, unless the dialog's Cancel button is disabled.
       HWND cancel = GetDlgItem(dialog, IDCANCEL);
       if (!cancel || IsWindowEnabled(cancel))
-        PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), reinterpret_cast<LPARAM>(cancel));
+        PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(cancel));
       return 0;
     }
     case DM_GETDEFID: {
@@ -946,7 +977,8 @@ BOOL IsDialogMessageW(HWND dialog, LPMSG msg) {
   if (msg->message == WM_KEYDOWN) {
     switch (msg->wParam) {
       case VK_ESCAPE:
-        SendMessageW(dialog, WM_COMMAND, IDCANCEL, reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDCANCEL)));
+        SendMessageW(dialog, WM_COMMAND, IDCANCEL,
+                     reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDCANCEL)));
         return TRUE;
       case VK_RETURN: {
         // A focused default push button, else the dialog's default id (a
@@ -959,16 +991,19 @@ BOOL IsDialogMessageW(HWND dialog, LPMSG msg) {
           focusInside = focus && IsChildLocked(dialog, focus);
         }
         if (focusInside && (SendMessageW(focus, WM_GETDLGCODE, 0, 0) & DLGC_DEFPUSHBUTTON)) {
-          SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(focus), BN_CLICKED), reinterpret_cast<LPARAM>(focus));
+          SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(focus), BN_CLICKED),
+                       reinterpret_cast<LPARAM>(focus));
           return TRUE;
         }
         LRESULT def = SendMessageW(dialog, DM_GETDEFID, 0, 0);
         if (HIWORD(def) == DC_HASDEFID) {
           HWND button = GetDlgItem(dialog, LOWORD(def));
           if (!button || IsWindowEnabled(button))
-            SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(LOWORD(def), BN_CLICKED), reinterpret_cast<LPARAM>(button));
+            SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(LOWORD(def), BN_CLICKED),
+                         reinterpret_cast<LPARAM>(button));
         } else {
-          SendMessageW(dialog, WM_COMMAND, IDOK, reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
+          SendMessageW(dialog, WM_COMMAND, IDOK,
+                       reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
         }
         return TRUE;
       }
@@ -1032,15 +1067,16 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD
                      LPVOID param) {
   (void)param;
   ClassInfo cls;
-  bool known = IS_INTRESOURCE(className)
-                   ? ClassByAtom(static_cast<WORD>(reinterpret_cast<std::uintptr_t>(className)), cls)
-                   : (className && ClassByName(className, cls));
+  bool known =
+      IS_INTRESOURCE(className)
+          ? ClassByAtom(static_cast<WORD>(reinterpret_cast<std::uintptr_t>(className)), cls)
+          : (className && ClassByName(className, cls));
   if (!known) return nullptr;
   if ((style & WS_CHILD) && !IsWindow(parent)) return nullptr;
   RECT r{x, y, x + width, y + height};
   int id = (style & WS_CHILD) ? static_cast<int>(reinterpret_cast<std::intptr_t>(menu)) : 0;
-  HWND hwnd = NewWindow(cls, exStyle, windowName ? windowName : L"", style & ~static_cast<DWORD>(WS_VISIBLE), r,
-                        parent, id, instance);
+  HWND hwnd = NewWindow(cls, exStyle, windowName ? windowName : L"",
+                        style & ~static_cast<DWORD>(WS_VISIBLE), r, parent, id, instance);
   if (hwnd && (style & WS_VISIBLE)) ShowWindow(hwnd, SW_SHOW);
   return hwnd;
 }
@@ -1070,11 +1106,13 @@ BOOL DestroyWindow(HWND window) {
       {
         std::lock_guard q(w->queue->mutex);
         auto& timers = w->queue->timers;
-        timers.erase(std::remove_if(timers.begin(), timers.end(), [&](const Timer& t) { return t.hwnd == window; }),
+        timers.erase(std::remove_if(timers.begin(), timers.end(),
+                                    [&](const Timer& t) { return t.hwnd == window; }),
                      timers.end());
       }
       if (Window* p = Find(w->parent); p && (w->style & WS_CHILD))
-        p->children.erase(std::remove(p->children.begin(), p->children.end(), window), p->children.end());
+        p->children.erase(std::remove(p->children.begin(), p->children.end(), window),
+                          p->children.end());
       if (w->systemMenu) S().menus.erase(reinterpret_cast<std::uintptr_t>(w->systemMenu));
       if (T().focus == window) T().focus = nullptr;
       S().windows.erase(reinterpret_cast<std::uintptr_t>(window));
@@ -1159,10 +1197,17 @@ LRESULT DefWindowProcW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) 
     }
     case WM_SYSCOMMAND:
       switch (wParam & 0xFFF0) {
-        case SC_CLOSE: SendMessageW(window, WM_CLOSE, 0, 0); break;
-        case SC_MINIMIZE: ShowWindow(window, SW_MINIMIZE); break;
-        case SC_RESTORE: ShowWindow(window, SW_RESTORE); break;
-        default: break;  // moving and sizing have no meaning without a screen
+        case SC_CLOSE:
+          SendMessageW(window, WM_CLOSE, 0, 0);
+          break;
+        case SC_MINIMIZE:
+          ShowWindow(window, SW_MINIMIZE);
+          break;
+        case SC_RESTORE:
+          ShowWindow(window, SW_RESTORE);
+          break;
+        default:
+          break;  // moving and sizing have no meaning without a screen
       }
       return 0;
     case WM_SYSKEYDOWN:
@@ -1201,14 +1246,22 @@ LONG_PTR GetWindowLongPtrW(HWND window, int index) {
   Window* w = Find(window);
   if (!w) return 0;
   switch (index) {
-    case GWL_STYLE: return static_cast<LONG_PTR>(static_cast<LONG>(w->style));
-    case GWL_EXSTYLE: return static_cast<LONG_PTR>(static_cast<LONG>(w->exStyle));
-    case GWLP_WNDPROC: return reinterpret_cast<LONG_PTR>(w->proc);
-    case GWLP_HINSTANCE: return reinterpret_cast<LONG_PTR>(w->instance);
-    case GWLP_HWNDPARENT: return reinterpret_cast<LONG_PTR>(w->parent);
-    case GWLP_ID: return w->id;
-    case GWLP_USERDATA: return w->userData;
-    default: break;
+    case GWL_STYLE:
+      return static_cast<LONG_PTR>(static_cast<LONG>(w->style));
+    case GWL_EXSTYLE:
+      return static_cast<LONG_PTR>(static_cast<LONG>(w->exStyle));
+    case GWLP_WNDPROC:
+      return reinterpret_cast<LONG_PTR>(w->proc);
+    case GWLP_HINSTANCE:
+      return reinterpret_cast<LONG_PTR>(w->instance);
+    case GWLP_HWNDPARENT:
+      return reinterpret_cast<LONG_PTR>(w->parent);
+    case GWLP_ID:
+      return w->id;
+    case GWLP_USERDATA:
+      return w->userData;
+    default:
+      break;
   }
   if (w->kind != Kind::Dialog) return 0;
   if (index == DWLP_MSGRESULT) return w->msgResult;
@@ -1297,11 +1350,15 @@ BOOL ShowWindow(HWND window, int command) {
     std::lock_guard lock(S().mutex);
     Window* w = Find(window);
     if (!w) return wasVisible ? TRUE : FALSE;
-    if (visible) w->style |= WS_VISIBLE;
-    else w->style &= ~static_cast<DWORD>(WS_VISIBLE);
+    if (visible)
+      w->style |= WS_VISIBLE;
+    else
+      w->style &= ~static_cast<DWORD>(WS_VISIBLE);
     w->iconic = iconic;
-    if (iconic) w->style |= WS_MINIMIZE;
-    else w->style &= ~static_cast<DWORD>(WS_MINIMIZE);
+    if (iconic)
+      w->style |= WS_MINIMIZE;
+    else
+      w->style &= ~static_cast<DWORD>(WS_MINIMIZE);
     if (visible != wasVisible || iconic != wasIconic) {
       InvalidateLocked(w, true);
       // What a hidden control covered is the parent's to paint again.
@@ -1329,8 +1386,10 @@ BOOL EnableWindow(HWND window, BOOL enable) {
     Window* w = Find(window);
     if (!w) return FALSE;
     wasDisabled = w->style & WS_DISABLED;
-    if (enable) w->style &= ~static_cast<DWORD>(WS_DISABLED);
-    else w->style |= WS_DISABLED;
+    if (enable)
+      w->style &= ~static_cast<DWORD>(WS_DISABLED);
+    else
+      w->style |= WS_DISABLED;
     if (!enable && T().focus == window) T().focus = nullptr;
     if (wasDisabled == !enable) return wasDisabled ? TRUE : FALSE;
     InvalidateLocked(w, false);
@@ -1362,7 +1421,8 @@ int GetWindowTextW(HWND window, LPWSTR buffer, int bufferMax) {
     if (buffer && bufferMax > 0) buffer[0] = L'\0';
     return 0;
   }
-  return static_cast<int>(SendMessageW(window, WM_GETTEXT, static_cast<WPARAM>(bufferMax), reinterpret_cast<LPARAM>(buffer)));
+  return static_cast<int>(SendMessageW(window, WM_GETTEXT, static_cast<WPARAM>(bufferMax),
+                                       reinterpret_cast<LPARAM>(buffer)));
 }
 
 int GetWindowTextLengthW(HWND window) {
@@ -1449,22 +1509,29 @@ HWND GetActiveWindow() {
 
 int GetSystemMetrics(int index) {
   switch (index) {
-    case SM_CXSCREEN: return 1024;
-    case SM_CYSCREEN: return 768;
+    case SM_CXSCREEN:
+      return 1024;
+    case SM_CYSCREEN:
+      return 768;
     case SM_CXICON:
     case SM_CYICON:
     case SM_CXCURSOR:
-    case SM_CYCURSOR: return 32;
+    case SM_CYCURSOR:
+      return 32;
     case SM_CXSMICON:
-    case SM_CYSMICON: return 16;
-    default: return 0;
+    case SM_CYSMICON:
+      return 16;
+    default:
+      return 0;
   }
 }
 
 namespace {
 const HMONITOR kScreenMonitor = reinterpret_cast<HMONITOR>(std::uintptr_t{0x30010});
 
-RECT ScreenRect() { return RECT{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)}; }
+RECT ScreenRect() {
+  return RECT{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+}
 }  // namespace
 
 HMONITOR MonitorFromWindow(HWND window, DWORD flags) {
@@ -1500,7 +1567,8 @@ LRESULT SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   // Another thread's window: its thread handles the message when it next
   // looks at its queue; meanwhile this thread answers what is sent to it.
   auto own = T().queue;
-  auto sent = std::make_shared<SentMessage>(SentMessage{window, message, wParam, lParam, 0, false, own});
+  auto sent =
+      std::make_shared<SentMessage>(SentMessage{window, message, wParam, lParam, 0, false, own});
   {
     std::lock_guard lock(target->mutex);
     target->sent.push_back(sent);
@@ -1551,7 +1619,9 @@ BOOL GetMessageW(LPMSG msg, HWND window, UINT filterMin, UINT filterMax) {
 
 BOOL PeekMessageW(LPMSG msg, HWND window, UINT filterMin, UINT filterMax, UINT removeMsg) {
   if (!msg) return FALSE;
-  return NextMessage(msg, window, filterMin, filterMax, (removeMsg & PM_REMOVE) != 0, false) ? TRUE : FALSE;
+  return NextMessage(msg, window, filterMin, filterMax, (removeMsg & PM_REMOVE) != 0, false)
+             ? TRUE
+             : FALSE;
 }
 
 BOOL TranslateMessage(const MSG*) { return FALSE; }
@@ -1609,7 +1679,8 @@ BOOL KillTimer(HWND window, UINT_PTR id) {
   auto queue = T().queue;
   std::lock_guard lock(queue->mutex);
   auto& timers = queue->timers;
-  auto it = std::find_if(timers.begin(), timers.end(), [&](const Timer& t) { return t.hwnd == window && t.id == id; });
+  auto it = std::find_if(timers.begin(), timers.end(),
+                         [&](const Timer& t) { return t.hwnd == window && t.id == id; });
   if (it == timers.end()) return FALSE;
   timers.erase(it);
   return TRUE;
@@ -1709,11 +1780,14 @@ HDC BeginPaint(HWND window, LPPAINTSTRUCT paint) {
     paint->rcPaint = RECT{0, 0, w->rect.right - w->rect.left, w->rect.bottom - w->rect.top};
   }
   paint->fErase = TRUE;
-  if (erase && SendMessageW(window, WM_ERASEBKGND, reinterpret_cast<WPARAM>(paint->hdc), 0)) paint->fErase = FALSE;
+  if (erase && SendMessageW(window, WM_ERASEBKGND, reinterpret_cast<WPARAM>(paint->hdc), 0))
+    paint->fErase = FALSE;
   return paint->hdc;
 }
 
-BOOL EndPaint(HWND window, const PAINTSTRUCT* paint) { return IsWindow(window) && paint ? TRUE : FALSE; }
+BOOL EndPaint(HWND window, const PAINTSTRUCT* paint) {
+  return IsWindow(window) && paint ? TRUE : FALSE;
+}
 
 HDC GetDC(HWND window) {
   if (!window) return reinterpret_cast<HDC>(std::uintptr_t{1});  // the screen

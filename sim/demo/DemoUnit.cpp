@@ -59,7 +59,8 @@ const Model* FindModel(const std::string& name) {
 
 const Model& ModelForFileName(const std::wstring& fileName, Bus bus) {
   // The Tandra names stand for the USB editions of the FireWire models.
-  if (bus == Bus::Usb && fileName.find(L"Tandra") != std::wstring::npos) return *FindModel("Ketritandra");
+  if (bus == Bus::Usb && fileName.find(L"Tandra") != std::wstring::npos)
+    return *FindModel("Ketritandra");
   for (const Model& m : Models()) {
     if (m.bus != bus) continue;
     const std::wstring word(m.name.begin(), m.name.end());
@@ -85,7 +86,8 @@ bool LoadFlash(sim::UpdaterUnit& unit, const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
   std::vector<std::uint8_t> internal(kInternalSize);
-  std::vector<std::uint8_t> external(static_cast<std::size_t>(kExternalPages) * sim::UpdaterUnit::kPageSize);
+  std::vector<std::uint8_t> external(static_cast<std::size_t>(kExternalPages) *
+                                     sim::UpdaterUnit::kPageSize);
   in.read(reinterpret_cast<char*>(internal.data()), static_cast<std::streamsize>(internal.size()));
   in.read(reinterpret_cast<char*>(external.data()), static_cast<std::streamsize>(external.size()));
   // A file of another size is not the demo's: the unit stays erased.
@@ -101,8 +103,10 @@ bool SaveFlash(const sim::UpdaterUnit& unit, const std::string& path) {
   const std::string temporary = path + ".tmp";
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(internal.data()), static_cast<std::streamsize>(internal.size()));
-    out.write(reinterpret_cast<const char*>(external.data()), static_cast<std::streamsize>(external.size()));
+    out.write(reinterpret_cast<const char*>(internal.data()),
+              static_cast<std::streamsize>(internal.size()));
+    out.write(reinterpret_cast<const char*>(external.data()),
+              static_cast<std::streamsize>(external.size()));
     if (!out) return false;
   }
   return std::rename(temporary.c_str(), path.c_str()) == 0;
@@ -124,11 +128,21 @@ std::string Json(const std::string& text) {
   std::string out = "\"";
   for (unsigned char c : text) {
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         if (c < 0x20 || c >= 0x7F) {
           char buffer[8];

@@ -13,10 +13,10 @@ namespace demo {
 enum class Bus { Usb, FireWire };
 
 struct Model {
-  std::string name;      // as the user names it: "Dunmi", "Orvel", ...
+  std::string name;  // as the user names it: "Dunmi", "Orvel", ...
   Bus bus;
-  std::uint32_t code;    // the HID version number, or the FireWire model code
-  std::string imageFile; // the name the updater reads it under
+  std::uint32_t code;     // the HID version number, or the FireWire model code
+  std::string imageFile;  // the name the updater reads it under
 };
 
 // The models the demo knows, USB ones first.

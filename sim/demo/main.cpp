@@ -51,7 +51,8 @@ namespace {
 using namespace platform::ui;
 
 constexpr const wchar_t* kCaption = L"VARN Firmware Updater";
-constexpr const wchar_t* kReadyText = L"Click the Update Now button to begin updating the device's firmware.";
+constexpr const wchar_t* kReadyText =
+    L"Click the Update Now button to begin updating the device's firmware.";
 
 struct Options {
   demo::Bus bus = demo::Bus::Usb;
@@ -84,9 +85,12 @@ Options Parse(int argc, char** argv) {
     };
     if (a == "--bus") {
       const std::string v = value();
-      if (v == "usb") o.bus = demo::Bus::Usb;
-      else if (v == "firewire") o.bus = demo::Bus::FireWire;
-      else Usage("--bus takes usb or firewire");
+      if (v == "usb")
+        o.bus = demo::Bus::Usb;
+      else if (v == "firewire")
+        o.bus = demo::Bus::FireWire;
+      else
+        Usage("--bus takes usb or firewire");
     } else if (a == "--model") {
       o.model = value();
     } else if (a == "--fresh") {
@@ -153,8 +157,8 @@ class Recorder {
     const std::size_t complete = final || shown.empty() ? shown.size() : shown.size() - 1;
     for (; displays_ < complete; ++displays_) {
       const std::string& text = shown[displays_];
-      Line("{\"type\":\"display\",\"text\":" + demo::Json(text.substr(0, std::min(text.find('\0'), text.size()))) +
-           "}");
+      Line("{\"type\":\"display\",\"text\":" +
+           demo::Json(text.substr(0, std::min(text.find('\0'), text.size()))) + "}");
     }
   }
 
@@ -210,7 +214,8 @@ class Presser {
       case Stage::Waiting: {
         auto text = Control(main_, IDC_STATUS_TEXT);
         auto button = Control(main_, IDC_UPDATE_NOW);
-        if (text && button && text->text == kReadyText && button->visible && ModalStack().size() == 1) {
+        if (text && button && text->text == kReadyText && button->visible &&
+            ModalStack().size() == 1) {
           recorder_.Line("{\"type\":\"press\"}");
           Click(main_, IDC_UPDATE_NOW);
           stage_ = Stage::Pressed;
@@ -242,7 +247,8 @@ class Presser {
   bool timedOut_ = false;
 };
 
-std::vector<std::string> Footer(const demo::Model& model, const DisplaySource& display, bool unicode) {
+std::vector<std::string> Footer(const demo::Model& model, const DisplaySource& display,
+                                bool unicode) {
   auto lines = display.lines();
   lines.resize(std::max<std::size_t>(lines.size(), 2));
   const char* h = unicode ? "\u2500" : "-";
@@ -250,12 +256,13 @@ std::vector<std::string> Footer(const demo::Model& model, const DisplaySource& d
   for (int i = 0; i < 18; ++i) edge += h;
   std::vector<std::string> out;
   out.push_back("");
-  out.push_back(" The simulated " + model.name + " on " + (model.bus == demo::Bus::Usb ? "USB" : "FireWire") +
-                ", its display:");
+  out.push_back(" The simulated " + model.name + " on " +
+                (model.bus == demo::Bus::Usb ? "USB" : "FireWire") + ", its display:");
   out.push_back(std::string(" ") + (unicode ? "\u250c" : "+") + edge + (unicode ? "\u2510" : "+"));
   for (auto& l : lines) {
     l.resize(16, ' ');
-    out.push_back(std::string(" ") + (unicode ? "\u2502 " : "| ") + l + (unicode ? " \u2502" : " |"));
+    out.push_back(std::string(" ") + (unicode ? "\u2502 " : "| ") + l +
+                  (unicode ? " \u2502" : " |"));
   }
   out.push_back(std::string(" ") + (unicode ? "\u2514" : "+") + edge + (unicode ? "\u2518" : "+"));
   return out;
@@ -302,7 +309,8 @@ int main(int argc, char** argv) {
 
   // The FireWire unit answers busy for 2 s polls, and its scan runs on the
   // one-second timer: at a hundredth of the time it takes a few seconds.
-  platform::SetTimeScale(options.timeScale.value_or(options.bus == demo::Bus::FireWire ? 0.01 : 1.0));
+  platform::SetTimeScale(
+      options.timeScale.value_or(options.bus == demo::Bus::FireWire ? 0.01 : 1.0));
 
   sim::UpdaterUnit unit(demo::kInternalSize, demo::kExternalPages);
   const std::string flash = demo::FlashFileName(*model);
@@ -314,7 +322,8 @@ int main(int argc, char** argv) {
   std::unique_ptr<sim::SimFireWireDriver> driver;
   DisplaySource display;
   if (model->bus == demo::Bus::Usb) {
-    hid = std::make_unique<sim::SimHidUnit>(unit, sim::SimHidUnit::Info(static_cast<USHORT>(model->code)));
+    hid = std::make_unique<sim::SimHidUnit>(
+        unit, sim::SimHidUnit::Info(static_cast<USHORT>(model->code)));
     hid->AnswerAfter(options.pace);
     // The 48-byte text of the display command, in lines of 16.
     display.history = [&unit] { return unit.DisplayHistory(); };
@@ -322,19 +331,22 @@ int main(int argc, char** argv) {
   } else {
     driver = std::make_unique<sim::SimFireWireDriver>();
     const std::u16string name(model->name.begin(), model->name.end());
-    auto fw = std::make_shared<sim::SimFireWireUpdater>(0x0001f20000000001ull, name, model->code, unit);
+    auto fw =
+        std::make_shared<sim::SimFireWireUpdater>(0x0001f20000000001ull, name, model->code, unit);
     driver->AddUnit(fw);
     // Two lines of 16 written through the display registers.
     display.history = [fw] { return fw->registers.DisplayHistory(); };
-    display.lines = [fw] { return std::vector<std::string>{fw->registers.Line(0), fw->registers.Line(1)}; };
+    display.lines = [fw] {
+      return std::vector<std::string>{fw->registers.Line(0), fw->registers.Line(1)};
+    };
   }
 
   Recorder recorder(out, unit, display);
   std::unique_ptr<Presser> presser;
   std::unique_ptr<platform::term::TerminalFront> front;
   if (options.script) {
-    recorder.Line("{\"type\":\"start\",\"file\":" + demo::Json(Narrow(fileName.str())) + ",\"model\":" +
-                  demo::Json(model->name) + ",\"bus\":\"" +
+    recorder.Line("{\"type\":\"start\",\"file\":" + demo::Json(Narrow(fileName.str())) +
+                  ",\"model\":" + demo::Json(model->name) + ",\"bus\":\"" +
                   (model->bus == demo::Bus::Usb ? "usb" : "firewire") + "\"}");
     presser = std::make_unique<Presser>(recorder, options.wait);
   } else {

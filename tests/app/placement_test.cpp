@@ -49,24 +49,34 @@ TEST(DialogPlacement, CentredOnlyWhenInitialisationLeftItAlone) {
   const Case cases[] = {
       {"no owner: on the work area", std::nullopt, SW_SHOW, nullptr, {277, 329}},
       {"over its owner", POINT{100, 100}, SW_SHOW, nullptr, {15, 167}},
-      {"over its owner, pushed back inside the work area", POINT{700, 600}, SW_SHOW, nullptr, {554, 658}},
+      {"over its owner, pushed back inside the work area",
+       POINT{700, 600},
+       SW_SHOW,
+       nullptr,
+       {554, 658}},
       {"a minimised owner: on the work area", POINT{100, 100}, SW_MINIMIZE, nullptr, {277, 329}},
       {"a hidden owner: on the work area", POINT{100, 100}, SW_HIDE, nullptr, {277, 329}},
-      {"moved during initialisation: left there", std::nullopt, SW_SHOW,
+      {"moved during initialisation: left there",
+       std::nullopt,
+       SW_SHOW,
        [](HWND box) { ::SetWindowPos(box, nullptr, 10, 20, 0, 0, SWP_NOSIZE | SWP_NOZORDER); },
        {10, 20}},
-      {"shown during initialisation: left at the template's place", std::nullopt, SW_SHOW,
-       [](HWND box) { ::ShowWindow(box, SW_SHOW); }, {0, 0}},
+      {"shown during initialisation: left at the template's place",
+       std::nullopt,
+       SW_SHOW,
+       [](HWND box) { ::ShowWindow(box, SW_SHOW); },
+       {0, 0}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     HWND ownerWindow = nullptr;
     CWnd owner;
     if (c.ownerAt) {
-      ownerWindow = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_UPDATER_DIALOG),
-                                       nullptr, OwnerProc, 0);
+      ownerWindow = CreateDialogParamW(GetModuleHandleW(nullptr),
+                                       MAKEINTRESOURCEW(IDD_UPDATER_DIALOG), nullptr, OwnerProc, 0);
       ASSERT_NE(ownerWindow, nullptr);
-      ::SetWindowPos(ownerWindow, nullptr, c.ownerAt->x, c.ownerAt->y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+      ::SetWindowPos(ownerWindow, nullptr, c.ownerAt->x, c.ownerAt->y, 0, 0,
+                     SWP_NOSIZE | SWP_NOZORDER);
       ::ShowWindow(ownerWindow, c.ownerShow);
       owner.Attach(ownerWindow);
     }

@@ -77,8 +77,8 @@ TEST(StatusText, StartsEmptyWithTheErrorCode) {
 TEST(StatusText, KindOperationsAnswerOnlyCodesTwoAndThree) {
   CUpdaterDlg dlg(ProductKindDunmi, nullptr);
   bool (CUpdaterDlg::*const operations[])() = {
-      &CUpdaterDlg::ApplyFireWireStatusText,  &CUpdaterDlg::ApplyTandraStatusText,
-      &CUpdaterDlg::ApplyPlimoStatusText,     &CUpdaterDlg::ApplyHalviQuenStatusText,
+      &CUpdaterDlg::ApplyFireWireStatusText,   &CUpdaterDlg::ApplyTandraStatusText,
+      &CUpdaterDlg::ApplyPlimoStatusText,      &CUpdaterDlg::ApplyHalviQuenStatusText,
       &CUpdaterDlg::ApplyZolteFenraStatusText, &CUpdaterDlg::ApplyVorloStatusText,
       &CUpdaterDlg::ApplyDunmiStatusText,
   };

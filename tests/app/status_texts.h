@@ -52,22 +52,38 @@ struct Row {
 inline Row Expected(int kind, int code, const std::wstring& version) {
   const bool perKind = kind >= 0 && kind <= 6;
   switch (code) {
-    case 0: return {kReady, false};
-    case 1: return {kMultiple, true};
-    case 2: return {perKind ? kKind2[kind] : kKind2[0], true};
-    case 3: return {perKind ? kKind3[kind] : kKind3[0], false};
-    case 4: return {kAllUpdated, true};
-    case 5: return {kNotRequired, false};
-    case 6: return {kUpdated, true};
-    case 7: return {kUnverified, false};
-    case 8: return {kBootloader, false};
-    case 9: return {kComparing + version, false};
-    case 10: return {kUpdating + version, false};
-    case 11: return {kVerifying, false};
-    case 13: return {kDisconnected, false};
-    case 14: return {kBadSource, false};
-    case 15: return {kUpdated, false};
-    default: return {kError, false};  // 12 and every unknown code
+    case 0:
+      return {kReady, false};
+    case 1:
+      return {kMultiple, true};
+    case 2:
+      return {perKind ? kKind2[kind] : kKind2[0], true};
+    case 3:
+      return {perKind ? kKind3[kind] : kKind3[0], false};
+    case 4:
+      return {kAllUpdated, true};
+    case 5:
+      return {kNotRequired, false};
+    case 6:
+      return {kUpdated, true};
+    case 7:
+      return {kUnverified, false};
+    case 8:
+      return {kBootloader, false};
+    case 9:
+      return {kComparing + version, false};
+    case 10:
+      return {kUpdating + version, false};
+    case 11:
+      return {kVerifying, false};
+    case 13:
+      return {kDisconnected, false};
+    case 14:
+      return {kBadSource, false};
+    case 15:
+      return {kUpdated, false};
+    default:
+      return {kError, false};  // 12 and every unknown code
   }
 }
 

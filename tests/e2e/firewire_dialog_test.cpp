@@ -311,8 +311,8 @@ struct ScanFault {
 
 TEST_F(FireWireDialog, ADriverErrorStopsTheScanWhereItHappened) {
   const ScanFault faults[] = {
-      {ClientModeApiGetDeviceId, false, 244}, {ClientModeApiGetDeviceName, false, 254},
-      {ClientModeApiFunction17, false, 257},  {ClientModeApiFunction4, false, 258},
+      {ClientModeApiGetDeviceId, false, 244},  {ClientModeApiGetDeviceName, false, 254},
+      {ClientModeApiFunction17, false, 257},   {ClientModeApiFunction4, false, 258},
       {ClientModeApiGetModelCode, false, 259}, {ClientModeApiFunction18, false, 263},
       {ClientModeApiGetDeviceId, true, 278},
   };

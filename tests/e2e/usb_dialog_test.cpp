@@ -109,18 +109,19 @@ TEST_F(UsbDialog, EveryUsbKindFindsAUnitInUpdateMode) {
     SimHidUnit hid(unit, SimHidUnit::Info(model));
     RecordingDlg dlg(static_cast<ProductKind>(k));
     Script script;
-    script.WaitForDialog(kCaption).Do([&] {
-      HWND w = dlg.m_hWnd;
-      EXPECT_EQ(dlg.m_status, UpdateStatusReady);
-      EXPECT_EQ(Text(w), Expected(k, 0));
-      EXPECT_TRUE(Visible(w, IDC_UPDATE_NOW));
-      EXPECT_FALSE(Visible(w, IDC_RECORD_PROGRESS));
-      ASSERT_NE(dlg.m_device, nullptr);
-      EXPECT_EQ(dlg.m_usbHandle, dlg.m_device->GetHidInterface()->m_queryHandle);
-      EXPECT_NE(dlg.m_usbHandle, nullptr);
-      // Polling is over, yet every tick still hides the record bar.
-      dlg.m_recordProgress.ShowWindow(SW_SHOW);
-    })
+    script.WaitForDialog(kCaption)
+        .Do([&] {
+          HWND w = dlg.m_hWnd;
+          EXPECT_EQ(dlg.m_status, UpdateStatusReady);
+          EXPECT_EQ(Text(w), Expected(k, 0));
+          EXPECT_TRUE(Visible(w, IDC_UPDATE_NOW));
+          EXPECT_FALSE(Visible(w, IDC_RECORD_PROGRESS));
+          ASSERT_NE(dlg.m_device, nullptr);
+          EXPECT_EQ(dlg.m_usbHandle, dlg.m_device->GetHidInterface()->m_queryHandle);
+          EXPECT_NE(dlg.m_usbHandle, nullptr);
+          // Polling is over, yet every tick still hides the record bar.
+          dlg.m_recordProgress.ShowWindow(SW_SHOW);
+        })
         .WaitTicks(1)
         .Do([&] {
           EXPECT_FALSE(Visible(dlg.m_hWnd, IDC_RECORD_PROGRESS));
@@ -352,12 +353,10 @@ TEST_F(UsbUpdate, ABadOrMissingImageNeverReachesTheUnit) {
     SimHidUnit link(fresh, SimHidUnit::Info(UsbProductQuen));
     std::wstring text;
     Script script;
-    script.WaitForDialog(kCaption)
-        .Do([&] { Click(TopDialog(), IDC_UPDATE_NOW); })
-        .Do([&] {
-          text = Text(dialog.m_hWnd);
-          PressEscape(dialog.m_hWnd);
-        });
+    script.WaitForDialog(kCaption).Do([&] { Click(TopDialog(), IDC_UPDATE_NOW); }).Do([&] {
+      text = Text(dialog.m_hWnd);
+      PressEscape(dialog.m_hWnd);
+    });
     dialog.DoModal();
     EXPECT_TRUE(script.Finished());
     EXPECT_EQ(dialog.m_status, UpdateStatusBadSource) << variant;

@@ -36,7 +36,8 @@ class FakeAvrtModule : public platform::host::Module {
  public:
   FARPROC GetProcAddress(const char* name) override {
     if (std::strcmp(name, "AvSetMmThreadCharacteristicsW") == 0) {
-      return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&FakeAvSetMmThreadCharacteristicsW));
+      return reinterpret_cast<FARPROC>(
+          reinterpret_cast<void (*)()>(&FakeAvSetMmThreadCharacteristicsW));
     }
     if (std::strcmp(name, "AvSetMmThreadPriority") == 0) {
       return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&FakeAvSetMmThreadPriority));

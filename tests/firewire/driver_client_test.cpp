@@ -77,9 +77,8 @@ TEST_F(ClientTest, TheFirstListenerRegistersTheClientsCallbackWithItsMask) {
   auto registrations = driver.Registrations();
   ASSERT_EQ(registrations.size(), 1u);
   EXPECT_EQ(registrations[0].mask, 0x11u);
-  EXPECT_EQ(registrations[0].callback,
-            static_cast<std::uint64_t>(
-                reinterpret_cast<std::uintptr_t>(&AudioDriverClient::NotificationCallback)));
+  EXPECT_EQ(registrations[0].callback, static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(
+                                           &AudioDriverClient::NotificationCallback)));
   EXPECT_EQ(registrations[0].userData, AddressSlot(&Client()));
   EXPECT_EQ(registrations[0].third, 0u);
   auto seen = Seen();
@@ -200,7 +199,8 @@ TEST_P(RefusedJoin, ReturnsWhileTheRefusedSessionsThreadWaitsForTheClient) {
   driver.SetVersionAnswer(7);
   // The version check comes late, so the notification is dispatched first.
   driver.SetApiHook([](std::uint32_t api, const unsigned char*) {
-    if (api == ClientModeApiVersionCheck) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (api == ClientModeApiVersionCheck)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
   });
 
   std::unique_ptr<DriverListener> listener;

@@ -60,7 +60,8 @@ void Block(void* userData, std::uint32_t userValue, const void* block, std::uint
       {5, userData, userValue, a, b, 0, block, GetCurrentThreadId()});
 }
 void Data(void* userData, std::uint32_t userValue, const void* data) {
-  static_cast<Recorder*>(userData)->Add({3, userData, userValue, 0, 0, 0, data, GetCurrentThreadId()});
+  static_cast<Recorder*>(userData)->Add(
+      {3, userData, userValue, 0, 0, 0, data, GetCurrentThreadId()});
 }
 
 template <typename F>
@@ -104,10 +105,10 @@ TEST_F(SessionTest, EveryRequestIsOneFreshRecordWithHeaderArgumentAndFunction) {
     std::uint32_t function;
   };
   const Expected expected[] = {
-      {0x222007, 0xBBBB, 0},                     // connect
-      {0x22200F, 26, 0},                         // the version check carries 26 itself
-      {0x22200F, AddressSlot(block), 134},       // an API call carries its block
-      {0x22200B, 0, 0},                          // disconnect
+      {0x222007, 0xBBBB, 0},                // connect
+      {0x22200F, 26, 0},                    // the version check carries 26 itself
+      {0x22200F, AddressSlot(block), 134},  // an API call carries its block
+      {0x22200B, 0, 0},                     // disconnect
   };
   auto requests = driver.Requests();
   ASSERT_EQ(requests.size(), std::size(expected));
@@ -178,7 +179,8 @@ TEST_F(SessionTest, ConnectAnsweringZeroLeavesTheSessionNotConnected) {
   {
     Audio_ClientModeApiSession session;
     EXPECT_TRUE(session.IsNotConnected());
-    EXPECT_EQ(WaitForSingleObject(ThreadOf(session), 5000), WAIT_OBJECT_0);  // ended after its pulse
+    EXPECT_EQ(WaitForSingleObject(ThreadOf(session), 5000),
+              WAIT_OBJECT_0);  // ended after its pulse
   }
   auto requests = driver.Requests();
   ASSERT_EQ(requests.size(), 2u);
@@ -300,13 +302,13 @@ TEST_P(NotificationAtConnect, IsDeliveredOnceTheSessionIsBuilt) {
   Recorder recorder;
   std::vector<std::uint32_t> expected;  // the first word of each, in delivery order
   if (GetParam().ring) {
-    driver.SetRingAtConnect(1, sim::SimFireWireDriver::MakePayload(Fn(&Words),
-                                                                   AddressSlot(&recorder), 1));
+    driver.SetRingAtConnect(
+        1, sim::SimFireWireDriver::MakePayload(Fn(&Words), AddressSlot(&recorder), 1));
     expected.push_back(1);
   }
   if (GetParam().apc) {
-    driver.SetApcAtConnect(2, sim::SimFireWireDriver::MakePayload(Fn(&Words),
-                                                                  AddressSlot(&recorder), 2));
+    driver.SetApcAtConnect(
+        2, sim::SimFireWireDriver::MakePayload(Fn(&Words), AddressSlot(&recorder), 2));
     expected.push_back(2);
   }
   for (int round = 0; round < 10; ++round) {
@@ -385,24 +387,23 @@ TEST_P(BadIndices, StopTheDrainWithoutReadingOutsideTheRing) {
 
   ASSERT_TRUE(ThreadIdle(session));
   driver.SetRingIndices(7, 7);
-  ASSERT_TRUE(driver.PostRing(1, sim::SimFireWireDriver::MakePayload(
-                                     Fn(&Words), AddressSlot(&recorder), 42)));
+  ASSERT_TRUE(driver.PostRing(
+      1, sim::SimFireWireDriver::MakePayload(Fn(&Words), AddressSlot(&recorder), 42)));
   ASSERT_TRUE(driver.WaitRingDrained());
   auto calls = recorder.Calls();
   ASSERT_EQ(calls.size(), 2u);
   EXPECT_EQ(calls[1].a, 42u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, BadIndices,
-    ::testing::Values(std::pair<std::uint32_t, std::uint32_t>{5000, 0},
-                      std::pair<std::uint32_t, std::uint32_t>{1024, 1023},
-                      std::pair<std::uint32_t, std::uint32_t>{3, 2000},
-                      std::pair<std::uint32_t, std::uint32_t>{0, 0xFFFFFFFF}),
-    [](const auto& info) {
-      return "Write" + std::to_string(info.param.first) + "Read" +
-             std::to_string(info.param.second);
-    });
+INSTANTIATE_TEST_SUITE_P(Cases, BadIndices,
+                         ::testing::Values(std::pair<std::uint32_t, std::uint32_t>{5000, 0},
+                                           std::pair<std::uint32_t, std::uint32_t>{1024, 1023},
+                                           std::pair<std::uint32_t, std::uint32_t>{3, 2000},
+                                           std::pair<std::uint32_t, std::uint32_t>{0, 0xFFFFFFFF}),
+                         [](const auto& info) {
+                           return "Write" + std::to_string(info.param.first) + "Read" +
+                                  std::to_string(info.param.second);
+                         });
 
 struct DispatchCase {
   std::uint32_t code;
@@ -500,8 +501,8 @@ TEST_F(SessionTest, TheThreadServesTimeCriticalInTheProAudioTaskAndLoadsAvrtOnce
     Recorder recorder;
     Audio_ClientModeApiSession session;
     ASSERT_FALSE(session.IsNotConnected());
-    ASSERT_TRUE(driver.PostRing(1, sim::SimFireWireDriver::MakePayload(Fn(&Words),
-                                                                       AddressSlot(&recorder))));
+    ASSERT_TRUE(driver.PostRing(
+        1, sim::SimFireWireDriver::MakePayload(Fn(&Words), AddressSlot(&recorder))));
     ASSERT_TRUE(driver.WaitRingDrained());
     ASSERT_EQ(recorder.Calls().size(), 1u);
     EXPECT_EQ(GetThreadPriority(ThreadOf(session)), THREAD_PRIORITY_TIME_CRITICAL);

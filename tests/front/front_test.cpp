@@ -61,12 +61,14 @@ TEST(TerminalWrap, LaysOutLinesAsAStaticControlDoes) {
        "firmware.\nFile version:  2.05",
        68,
        Center,
-       {"Comparing firmware...", "The updater program is comparing the device's firmware to the new",
-        "firmware.", "File version:  2.05"}},
+       {"Comparing firmware...",
+        "The updater program is comparing the device's firmware to the new", "firmware.",
+        "File version:  2.05"}},
   };
   for (const Case& c : cases) {
     std::vector<std::string> got;
-    for (const auto& line : Wrap(U32(c.text), c.width, c.align)) got.emplace_back(line.begin(), line.end());
+    for (const auto& line : Wrap(U32(c.text), c.width, c.align))
+      got.emplace_back(line.begin(), line.end());
     EXPECT_EQ(got, c.lines) << c.text << " in " << c.width;
   }
 }
@@ -96,12 +98,15 @@ struct Terminal {
     std::string out;
     std::rewind(screen);
     char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, screen)) > 0;) out.append(buffer, n);
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, screen)) > 0;)
+      out.append(buffer, n);
     return out;
   }
 };
 
-bool Has(const Frame& frame, const std::string& text) { return frame.Text().find(text) != std::string::npos; }
+bool Has(const Frame& frame, const std::string& text) {
+  return frame.Text().find(text) != std::string::npos;
+}
 
 // The row holding the text, or -1.
 int RowOf(const Frame& frame, const std::string& text) {
@@ -159,7 +164,7 @@ TEST(TerminalFront, DrawsTheDialogAsItStands) {
     std::string line = shown.rows[static_cast<std::size_t>(r)].substr(1);
     const std::size_t begin = line.find_first_not_of(' ');
     const std::size_t end = line.find_last_not_of(" |");
-    const std::size_t left = begin - 3;           // the control starts at column 3
+    const std::size_t left = begin - 3;            // the control starts at column 3
     const std::size_t right = 3 + 68 - (end + 1);  // and is 68 columns wide
     EXPECT_LE(left > right ? left - right : right - left, 1u) << line;
     EXPECT_LE(end + 1 - begin, 68u);
@@ -184,7 +189,8 @@ TEST(TerminalFront, DrawsTheDialogAsItStands) {
   EXPECT_EQ(shown.highlights[0].row, RowOf(shown, "[ Update Now ]"));
   EXPECT_EQ(shown.highlights[0].width, 14);
 
-  EXPECT_TRUE(Has(afterChange, "Click the Update Now button to begin updating the device's firmware."))
+  EXPECT_TRUE(
+      Has(afterChange, "Click the Update Now button to begin updating the device's firmware."))
       << afterChange.Text();
   EXPECT_FALSE(Has(afterChange, "Update Now ]"));
   EXPECT_TRUE(afterChange.highlights.empty());
@@ -318,7 +324,8 @@ TEST(TerminalFront, SystemMenuOpensTheAboutBox) {
     EXPECT_TRUE(Has(menu, "| About Updater...")) << menu.Text();
     EXPECT_TRUE(Has(menu, "Close   Alt+F4"));
     ASSERT_EQ(menu.highlights.size(), 1u);
-    EXPECT_EQ(menu.highlights[0].row, RowOf(menu, "| Move")) << c.open;  // the first item, as on Windows
+    EXPECT_EQ(menu.highlights[0].row, RowOf(menu, "| Move"))
+        << c.open;  // the first item, as on Windows
     // The about box over the dialog, its OK the default button.
     EXPECT_TRUE(Has(about, "VARN Updater")) << about.Text();
     EXPECT_TRUE(Has(about, "[ OK ]"));

@@ -66,7 +66,8 @@ HANDLE Open(const std::wstring& path, DWORD access, DWORD flags = 0,
 std::vector<std::wstring> ListHidPaths() {
   GUID hid;
   HidD_GetHidGuid(&hid);
-  HDEVINFO list = SetupDiGetClassDevsW(&hid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+  HDEVINFO list =
+      SetupDiGetClassDevsW(&hid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
   EXPECT_NE(list, INVALID_HANDLE_VALUE);
   std::vector<std::wstring> paths;
   for (DWORD index = 0;; ++index) {
@@ -111,7 +112,8 @@ TEST(HidEnumeration, DetailNeedsTheFixedPartsSizeAndEnoughRoom) {
   HidRegistration ra = RegisterHidDevice(info, a);
   GUID hid;
   HidD_GetHidGuid(&hid);
-  HDEVINFO list = SetupDiGetClassDevsW(&hid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+  HDEVINFO list =
+      SetupDiGetClassDevsW(&hid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
   SP_DEVICE_INTERFACE_DATA data{};
   data.cbSize = sizeof data + 4;
   EXPECT_FALSE(SetupDiEnumDeviceInterfaces(list, nullptr, &hid, 0, &data));
@@ -139,7 +141,8 @@ TEST(HidEnumeration, DetailNeedsTheFixedPartsSizeAndEnoughRoom) {
   EXPECT_TRUE(SetupDiDestroyDeviceInfoList(list));
 
   // A device registered after the snapshot is not in it.
-  HDEVINFO snapshot = SetupDiGetClassDevsW(&hid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+  HDEVINFO snapshot =
+      SetupDiGetClassDevsW(&hid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
   FakeHid late;
   HidRegistration rl = RegisterHidDevice(Info(0x1111, 3, 0x25), late);
   EXPECT_FALSE(SetupDiEnumDeviceInterfaces(snapshot, nullptr, &hid, 1, &data));
@@ -496,7 +499,8 @@ TEST(DriverDevices, IoControlsReachTheDriverWithTheCallersPointers) {
   EXPECT_EQ(returned, 4u);
 
   driver.error = ERROR_GEN_FAILURE;
-  EXPECT_FALSE(DeviceIoControl(device, code, request, sizeof request, &result, 4, &returned, nullptr));
+  EXPECT_FALSE(
+      DeviceIoControl(device, code, request, sizeof request, &result, 4, &returned, nullptr));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_GEN_FAILURE));
   DWORD n;
   EXPECT_FALSE(ReadFile(device, request, 4, &n, nullptr));

@@ -28,7 +28,7 @@ struct EventCase {
   const char* name;
   bool manualReset;
   bool pulse;
-  int released;          // of three waiters
+  int released;  // of three waiters
   bool signalledAfter;
 };
 
@@ -63,13 +63,12 @@ TEST_P(EventRelease, ReleasesTheWaitersOfThatMoment) {
   EXPECT_TRUE(CloseHandle(event));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Kinds, EventRelease,
-    ::testing::Values(EventCase{"ManualSet", true, false, 3, true},
-                      EventCase{"ManualPulse", true, true, 3, false},
-                      EventCase{"AutoSet", false, false, 1, false},
-                      EventCase{"AutoPulse", false, true, 1, false}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Kinds, EventRelease,
+                         ::testing::Values(EventCase{"ManualSet", true, false, 3, true},
+                                           EventCase{"ManualPulse", true, true, 3, false},
+                                           EventCase{"AutoSet", false, false, 1, false},
+                                           EventCase{"AutoPulse", false, true, 1, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Kernel, PulseWithNobodyWaitingIsLostAndSetIsKept) {
   for (BOOL manual : {TRUE, FALSE}) {

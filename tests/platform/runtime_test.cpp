@@ -53,8 +53,8 @@ TEST(Modules, ARegisteredModuleAnswersGetProcAddress) {
     ASSERT_NE(module, nullptr);
     EXPECT_EQ(reg.Loads(), 1u);
 
-    auto set = reinterpret_cast<SetCharacteristics>(reinterpret_cast<void (*)()>(
-        GetProcAddress(module, "AvSetMmThreadCharacteristicsW")));
+    auto set = reinterpret_cast<SetCharacteristics>(
+        reinterpret_cast<void (*)()>(GetProcAddress(module, "AvSetMmThreadCharacteristicsW")));
     ASSERT_NE(set, nullptr);
     DWORD index = 0;
     EXPECT_EQ(set(L"Pro Audio", &index), reinterpret_cast<HANDLE>(0x50));

@@ -122,8 +122,8 @@ TEST(HidCommandReportTest, WordsAreLittleEndianAtTheirOffsets) {
   HidCommandReport block = Block(0x0403020Au, 0x11223344u, 0x55667788u);
   block.SetArgument3(0x99AABBCCu);
   block.Data()[0] = 0x42;
-  const std::uint8_t expected[] = {0x0A, 0x02, 0x03, 0x04, 0x44, 0x33, 0x22, 0x11,
-                                   0x88, 0x77, 0x66, 0x55, 0xCC, 0xBB, 0xAA, 0x99, 0x42};
+  const std::uint8_t expected[] = {0x0A, 0x02, 0x03, 0x04, 0x44, 0x33, 0x22, 0x11, 0x88,
+                                   0x77, 0x66, 0x55, 0xCC, 0xBB, 0xAA, 0x99, 0x42};
   EXPECT_EQ(std::memcmp(block.bytes, expected, sizeof expected), 0);
 }
 
@@ -397,7 +397,7 @@ TEST_F(HidLink, AListenerLateForTheStopBoundIsWaitedForBeforeAnythingIsReleased)
   link->Open();
   ASSERT_NO_FATAL_FAILURE(AwaitListenersRead(simulated));
   std::this_thread::sleep_for(std::chrono::milliseconds(50));  // into its wait
-  constexpr double kStopScale = 0.05;  // a 65 ms bound
+  constexpr double kStopScale = 0.05;                          // a 65 ms bound
   platform::SetTimeScale(kStopScale);
   const auto start = Clock::now();
   link.reset();

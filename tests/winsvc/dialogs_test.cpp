@@ -23,8 +23,8 @@ struct Probe {
   std::vector<WPARAM> sysCommands;  // WM_SYSCOMMAND wParams that reached the proc
   std::vector<WPARAM> timers;       // WM_TIMER ids
   bool visibleAtInit = true;
-  UINT timerPeriod = 0;             // SetTimer 2001 at init when nonzero
-  bool aboutOnSysCommand = false;   // open dialog 100 modally on 0x10
+  UINT timerPeriod = 0;            // SetTimer 2001 at init when nonzero
+  bool aboutOnSysCommand = false;  // open dialog 100 modally on 0x10
   INT_PTR aboutResult = 0;
   std::vector<HWND> modalDuringAbout;
   bool paintIconWhenIconic = false;
@@ -61,7 +61,8 @@ INT_PTR CALLBACK TestProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
     case WM_SYSCOMMAND:
       p->sysCommands.push_back(wParam);
       if (p->aboutOnSysCommand && (wParam & 0xFFF0) == IDM_ABOUTBOX) {
-        p->aboutResult = DialogBoxParamW(nullptr, MAKEINTRESOURCEW(IDD_ABOUTBOX), hwnd, AboutProc, 0);
+        p->aboutResult =
+            DialogBoxParamW(nullptr, MAKEINTRESOURCEW(IDD_ABOUTBOX), hwnd, AboutProc, 0);
         return TRUE;
       }
       return FALSE;  // the default processing: close, minimise, ...
@@ -87,8 +88,8 @@ INT_PTR CALLBACK TestProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 }
 
 INT_PTR RunMain(Probe& probe) {
-  return DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_UPDATER_DIALOG), nullptr, TestProc,
-                         reinterpret_cast<LPARAM>(&probe));
+  return DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_UPDATER_DIALOG), nullptr,
+                         TestProc, reinterpret_cast<LPARAM>(&probe));
 }
 
 class Dialogs : public ::testing::Test {
@@ -117,11 +118,13 @@ TEST_F(Dialogs, TimerCallbackAndKill) {
   ui::Script script;
   HWND dialog = nullptr;
   UINT_PTR threadTimer = 0;
-  script.Do([&] {
-          dialog = ui::TopDialog();
-          SetTimer(dialog, 7, 50, [](HWND, UINT, UINT_PTR id, DWORD) { fired.push_back(id); });
-          threadTimer = SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR id, DWORD) { fired.push_back(id); });
-        })
+  script
+      .Do([&] {
+        dialog = ui::TopDialog();
+        SetTimer(dialog, 7, 50, [](HWND, UINT, UINT_PTR id, DWORD) { fired.push_back(id); });
+        threadTimer =
+            SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR id, DWORD) { fired.push_back(id); });
+      })
       .WaitFor([] { return fired.size() >= 4; })
       .Do([&] {
         EXPECT_TRUE(KillTimer(dialog, 7));
@@ -171,7 +174,8 @@ TEST_F(Dialogs, ProgressRangeAndPosition) {
   EXPECT_EQ(ui::Control(dialog, IDC_RECORD_PROGRESS)->paintCount, before + 1);
   EXPECT_TRUE(UpdateWindow(bar));  // nothing changed: no paint
   EXPECT_EQ(ui::Control(dialog, IDC_RECORD_PROGRESS)->paintCount, before + 1);
-  EXPECT_TRUE(RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN));
+  EXPECT_TRUE(
+      RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN));
   EXPECT_EQ(ui::Control(dialog, IDC_RECORD_PROGRESS)->paintCount, before + 2);
   DestroyWindow(dialog);
   EXPECT_FALSE(IsWindow(bar));
@@ -208,10 +212,11 @@ TEST_F(Dialogs, EnterPressesTheDefaultButton) {
   ui::Script script;
   HWND dialog = nullptr;
   std::size_t afterDisabled = 0;
-  script.Do([&] {
-          dialog = ui::TopDialog();
-          ui::PressEnter(dialog);
-        })
+  script
+      .Do([&] {
+        dialog = ui::TopDialog();
+        ui::PressEnter(dialog);
+      })
       .WaitFor([&] { return probe.commands.size() == 1; })
       .Do([&] {
         // A disabled default button takes no Enter.
@@ -238,15 +243,16 @@ TEST_F(Dialogs, ClickNeedsAButtonTheUserCanSee) {
   HWND dialog = nullptr;
   HWND button = nullptr;
   bool clickedHidden = true, clickedStatic = true, clickedShown = false;
-  script.Do([&] {
-          dialog = ui::TopDialog();
-          button = GetDlgItem(dialog, IDC_UPDATE_NOW);
-          ShowWindow(GetDlgItem(dialog, IDC_UPDATE_NOW), SW_HIDE);
-          clickedHidden = ui::Click(dialog, IDC_UPDATE_NOW);
-          clickedStatic = ui::Click(dialog, IDC_STATUS_TEXT);
-          EXPECT_FALSE(ShowWindow(GetDlgItem(dialog, IDC_UPDATE_NOW), SW_SHOW));
-          clickedShown = ui::Click(dialog, IDC_UPDATE_NOW);
-        })
+  script
+      .Do([&] {
+        dialog = ui::TopDialog();
+        button = GetDlgItem(dialog, IDC_UPDATE_NOW);
+        ShowWindow(GetDlgItem(dialog, IDC_UPDATE_NOW), SW_HIDE);
+        clickedHidden = ui::Click(dialog, IDC_UPDATE_NOW);
+        clickedStatic = ui::Click(dialog, IDC_STATUS_TEXT);
+        EXPECT_FALSE(ShowWindow(GetDlgItem(dialog, IDC_UPDATE_NOW), SW_SHOW));
+        clickedShown = ui::Click(dialog, IDC_UPDATE_NOW);
+      })
       .WaitFor([&] { return !probe.commands.empty(); })
       .Do([&] { ui::PressEscape(dialog); });
   RunMain(probe);
@@ -264,19 +270,20 @@ TEST_F(Dialogs, SystemMenuItemAppendedAndChosen) {
   HWND dialog = nullptr;
   std::vector<ui::MenuItem> items;
   bool chosen = false, unknown = true;
-  script.Do([&] {
-          dialog = ui::TopDialog();
-          HMENU menu = GetSystemMenu(dialog, FALSE);
-          ASSERT_NE(menu, nullptr);
-          EXPECT_EQ(GetSystemMenu(dialog, FALSE), menu);
-          wchar_t text[64];
-          LoadStringW(nullptr, IDS_ABOUTBOX, text, 64);
-          EXPECT_TRUE(AppendMenuW(menu, MF_SEPARATOR, 0, nullptr));
-          EXPECT_TRUE(AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, text));
-          items = ui::SystemMenu(dialog);
-          unknown = ui::ChooseSystemMenuItem(dialog, 0x20);
-          chosen = ui::ChooseSystemMenuItem(dialog, IDM_ABOUTBOX);
-        })
+  script
+      .Do([&] {
+        dialog = ui::TopDialog();
+        HMENU menu = GetSystemMenu(dialog, FALSE);
+        ASSERT_NE(menu, nullptr);
+        EXPECT_EQ(GetSystemMenu(dialog, FALSE), menu);
+        wchar_t text[64];
+        LoadStringW(nullptr, IDS_ABOUTBOX, text, 64);
+        EXPECT_TRUE(AppendMenuW(menu, MF_SEPARATOR, 0, nullptr));
+        EXPECT_TRUE(AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, text));
+        items = ui::SystemMenu(dialog);
+        unknown = ui::ChooseSystemMenuItem(dialog, 0x20);
+        chosen = ui::ChooseSystemMenuItem(dialog, IDM_ABOUTBOX);
+      })
       .WaitFor([&] { return !probe.sysCommands.empty(); })
       .Do([&] { ui::PressEscape(dialog); });
   EXPECT_EQ(RunMain(probe), IDCANCEL);
@@ -303,14 +310,15 @@ TEST_F(Dialogs, NestedAboutBoxReturnsAndTheDialogGoesOn) {
   HWND dialog = nullptr;
   ui::DialogState outerDuring, about;
   std::size_t ticksBeforeAbout = 0, ticksDuringAbout = 0;
-  script.Do([&] {
-          dialog = ui::TopDialog();
-          HMENU menu = GetSystemMenu(dialog, FALSE);
-          AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-          AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, L"&About Updater...");
-          ticksBeforeAbout = probe.timers.size();
-          ui::ChooseSystemMenuItem(dialog, IDM_ABOUTBOX);
-        })
+  script
+      .Do([&] {
+        dialog = ui::TopDialog();
+        HMENU menu = GetSystemMenu(dialog, FALSE);
+        AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+        AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, L"&About Updater...");
+        ticksBeforeAbout = probe.timers.size();
+        ui::ChooseSystemMenuItem(dialog, IDM_ABOUTBOX);
+      })
       .WaitForDialog(L"About Updater")
       .WaitTicks(3)  // the owner's timer keeps running under the about box
       .Do([&] {
@@ -363,16 +371,18 @@ TEST_F(Dialogs, MinimisedDialogDrawsItsIcon) {
   ui::Script script;
   HWND dialog = nullptr;
   HICON big = nullptr, small = nullptr;
-  script.Do([&] {
-          dialog = ui::TopDialog();
-          EXPECT_EQ(SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(probe.icon)), 0);
-          SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(probe.icon));
-          auto d = ui::Inspect(dialog);
-          big = d->bigIcon;
-          small = d->smallIcon;
-          EXPECT_TRUE(ui::DrawIconCalls().empty());  // not while it is shown normally
-          ui::Minimize(dialog);
-        })
+  script
+      .Do([&] {
+        dialog = ui::TopDialog();
+        EXPECT_EQ(SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(probe.icon)),
+                  0);
+        SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(probe.icon));
+        auto d = ui::Inspect(dialog);
+        big = d->bigIcon;
+        small = d->smallIcon;
+        EXPECT_TRUE(ui::DrawIconCalls().empty());  // not while it is shown normally
+        ui::Minimize(dialog);
+      })
       .WaitFor([] { return !ui::DrawIconCalls().empty(); })
       .Do([&] {
         EXPECT_TRUE(IsIconic(dialog));
@@ -404,7 +414,8 @@ TEST_F(Dialogs, ChangeHookSeesWhatTheDialogShows) {
   ShowWindow(GetDlgItem(dialog, IDC_UPDATE_NOW), SW_HIDE);
   SendDlgItemMessageW(dialog, IDC_OVERALL_PROGRESS, PBM_SETPOS, 5, 0);
   ui::SetChangeHook(previous);
-  std::vector<HWND> expected{status, GetDlgItem(dialog, IDC_UPDATE_NOW), GetDlgItem(dialog, IDC_OVERALL_PROGRESS)};
+  std::vector<HWND> expected{status, GetDlgItem(dialog, IDC_UPDATE_NOW),
+                             GetDlgItem(dialog, IDC_OVERALL_PROGRESS)};
   EXPECT_EQ(changed, expected);
   wchar_t text[16];
   EXPECT_EQ(GetDlgItemTextW(dialog, IDC_STATUS_TEXT, text, 16), 5u);
@@ -420,15 +431,16 @@ TEST_F(Dialogs, MessagesFromAnotherThreadReachTheDialog) {
   std::thread poster;
   int caption = 0;
   script.Do([&] {
-          HWND dialog = ui::TopDialog();
-          poster = std::thread([dialog, &caption] {
-            PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_UPDATE_NOW, BN_CLICKED), 0);
-            wchar_t text[32];
-            // A sent message waits for the dialog's thread to answer it.
-            caption = static_cast<int>(SendMessageW(dialog, WM_GETTEXT, 32, reinterpret_cast<LPARAM>(text)));
-            PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
-          });
-        });
+    HWND dialog = ui::TopDialog();
+    poster = std::thread([dialog, &caption] {
+      PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_UPDATE_NOW, BN_CLICKED), 0);
+      wchar_t text[32];
+      // A sent message waits for the dialog's thread to answer it.
+      caption =
+          static_cast<int>(SendMessageW(dialog, WM_GETTEXT, 32, reinterpret_cast<LPARAM>(text)));
+      PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+    });
+  });
   EXPECT_EQ(RunMain(probe), IDCANCEL);
   poster.join();
   EXPECT_EQ(caption, 21);

@@ -20,7 +20,8 @@ INT_PTR QuietProc(HWND, UINT message, WPARAM, LPARAM) { return message == WM_INI
 // A dialog made from the template, without running a loop.
 struct Modeless {
   explicit Modeless(int id)
-      : hwnd(CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id), nullptr, QuietProc, 0)) {}
+      : hwnd(CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id), nullptr, QuietProc,
+                                0)) {}
   ~Modeless() { DestroyWindow(hwnd); }
   HWND hwnd;
 };
@@ -61,8 +62,8 @@ struct TemplateFont {
 };
 
 TemplateFont FontOf(int dialogId) {
-  const BYTE* p = static_cast<const BYTE*>(
-      LockResource(LoadResource(nullptr, FindResourceW(nullptr, MAKEINTRESOURCEW(dialogId), RT_DIALOG))));
+  const BYTE* p = static_cast<const BYTE*>(LockResource(
+      LoadResource(nullptr, FindResourceW(nullptr, MAKEINTRESOURCEW(dialogId), RT_DIALOG))));
   if (p == nullptr) return {};
   auto word = [&](std::size_t at) { return p[at] | p[at + 1] << 8; };
   // After version, signature, help id, extended style, style, item count and
@@ -85,8 +86,8 @@ TemplateFont FontOf(int dialogId) {
 }
 
 TEST(Resources, MainDialogTemplate) {
-  const BYTE* data = static_cast<const BYTE*>(
-      LockResource(LoadResource(nullptr, FindResourceW(nullptr, MAKEINTRESOURCEW(IDD_UPDATER_DIALOG), RT_DIALOG))));
+  const BYTE* data = static_cast<const BYTE*>(LockResource(LoadResource(
+      nullptr, FindResourceW(nullptr, MAKEINTRESOURCEW(IDD_UPDATER_DIALOG), RT_DIALOG))));
   ASSERT_NE(data, nullptr);
   // An extended template with help id 0 at 0, 0.
   EXPECT_EQ(data[0] | data[1] << 8, 1);
@@ -98,20 +99,26 @@ TEST(Resources, MainDialogTemplate) {
   DialogState d;
   ASSERT_TRUE(platform::ui::Inspect(dlg.hwnd, d));
   EXPECT_EQ(d.caption, L"VARN Firmware Updater");
-  EXPECT_EQ(d.style, static_cast<DWORD>(WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME |
-                                        DS_SETFONT | DS_3DLOOK));
+  EXPECT_EQ(d.style, static_cast<DWORD>(WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU |
+                                        DS_MODALFRAME | DS_SETFONT | DS_3DLOOK));
   EXPECT_EQ(d.exStyle, static_cast<DWORD>(WS_EX_APPWINDOW | WS_EX_TOPMOST));
   EXPECT_TRUE(d.visible);
   EXPECT_EQ(d.client.right, 150 * 2);
   EXPECT_EQ(d.client.bottom, 122 * 2);
   const DWORD child = WS_CHILD | WS_VISIBLE;
-  ExpectControls(d, {
-      {1002, L"Button", L"Update Now", {50, 99, 50, 16}, child | WS_TABSTOP | BS_DEFPUSHBUTTON},
-      {1000, L"Static", L"No updateable devices detected...", {7, 7, 136, 53}, child | WS_GROUP | SS_CENTER},
-      {1001, L"msctls_progress32", L"", {7, 65, 136, 7}, child | WS_BORDER | PBS_SMOOTH},
-      {1004, L"msctls_progress32", L"", {7, 82, 136, 8}, child | WS_BORDER | PBS_SMOOTH},
-      {-1, L"Static", L"Overall Update Progress", {35, 74, 79, 8}, child | WS_GROUP | SS_LEFT},
-  });
+  ExpectControls(
+      d,
+      {
+          {1002, L"Button", L"Update Now", {50, 99, 50, 16}, child | WS_TABSTOP | BS_DEFPUSHBUTTON},
+          {1000,
+           L"Static",
+           L"No updateable devices detected...",
+           {7, 7, 136, 53},
+           child | WS_GROUP | SS_CENTER},
+          {1001, L"msctls_progress32", L"", {7, 65, 136, 7}, child | WS_BORDER | PBS_SMOOTH},
+          {1004, L"msctls_progress32", L"", {7, 82, 136, 8}, child | WS_BORDER | PBS_SMOOTH},
+          {-1, L"Static", L"Overall Update Progress", {35, 74, 79, 8}, child | WS_GROUP | SS_LEFT},
+      });
 }
 
 TEST(Resources, AboutBoxTemplate) {
@@ -120,7 +127,8 @@ TEST(Resources, AboutBoxTemplate) {
   DialogState d;
   ASSERT_TRUE(platform::ui::Inspect(dlg.hwnd, d));
   EXPECT_EQ(d.caption, L"About Updater");
-  EXPECT_EQ(d.style, static_cast<DWORD>(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT | DS_FIXEDSYS));
+  EXPECT_EQ(d.style, static_cast<DWORD>(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME |
+                                        DS_SETFONT | DS_FIXEDSYS));
   EXPECT_EQ(d.exStyle, 0u);
   EXPECT_FALSE(d.visible);  // the template does not show it; the modal loop does
   EXPECT_EQ(d.client.right, 235 * 2);
@@ -130,11 +138,12 @@ TEST(Resources, AboutBoxTemplate) {
   // The second line is ours; only its frame is fixed.
   std::wstring second = d.controls[1].text;
   EXPECT_FALSE(second.empty());
-  ExpectControls(d, {
-      {-1, L"Static", L"VARN Updater", {40, 10, 119, 8}, child | SS_NOPREFIX},
-      {-1, L"Static", second.c_str(), {40, 25, 137, 8}, child | SS_LEFT},
-      {IDOK, L"Button", L"OK", {178, 7, 50, 16}, child | WS_TABSTOP | BS_DEFPUSHBUTTON},
-  });
+  ExpectControls(
+      d, {
+             {-1, L"Static", L"VARN Updater", {40, 10, 119, 8}, child | SS_NOPREFIX},
+             {-1, L"Static", second.c_str(), {40, 25, 137, 8}, child | SS_LEFT},
+             {IDOK, L"Button", L"OK", {178, 7, 50, 16}, child | WS_TABSTOP | BS_DEFPUSHBUTTON},
+         });
 }
 
 TEST(Resources, AboutItemString) {

@@ -47,65 +47,60 @@ struct AFX_MSGMAP {
 
 #define afx_msg
 
-#define DECLARE_MESSAGE_MAP()                    \
- protected:                                      \
-  static const AFX_MSGMAP* GetThisMessageMap();  \
+#define DECLARE_MESSAGE_MAP()                   \
+ protected:                                     \
+  static const AFX_MSGMAP* GetThisMessageMap(); \
   const AFX_MSGMAP* GetMessageMap() const override;
 
-#define BEGIN_MESSAGE_MAP(theClass, baseClass)                                 \
-  const AFX_MSGMAP* theClass::GetMessageMap() const {                          \
-    return GetThisMessageMap();                                                \
-  }                                                                            \
-  const AFX_MSGMAP* theClass::GetThisMessageMap() {                            \
-    using ThisClass [[maybe_unused]] = theClass;                               \
-    using TheBaseClass = baseClass;                                            \
+#define BEGIN_MESSAGE_MAP(theClass, baseClass)                                      \
+  const AFX_MSGMAP* theClass::GetMessageMap() const { return GetThisMessageMap(); } \
+  const AFX_MSGMAP* theClass::GetThisMessageMap() {                                 \
+    using ThisClass [[maybe_unused]] = theClass;                                    \
+    using TheBaseClass = baseClass;                                                 \
     static const AFX_MSGMAP_ENTRY _messageEntries[] = {
-#define END_MESSAGE_MAP()                                                      \
-  { 0, 0, 0, 0, nullptr }                                                      \
-  }                                                                            \
-  ;                                                                            \
-  static const AFX_MSGMAP messageMap = {&TheBaseClass::GetThisMessageMap,     \
-                                        &_messageEntries[0]};                  \
-  return &messageMap;                                                          \
+#define END_MESSAGE_MAP()                                                                       \
+  { 0, 0, 0, 0, nullptr }                                                                       \
+  }                                                                                             \
+  ;                                                                                             \
+  static const AFX_MSGMAP messageMap = {&TheBaseClass::GetThisMessageMap, &_messageEntries[0]}; \
+  return &messageMap;                                                                           \
   }
 
-#define ON_WM_SYSCOMMAND()                                                \
-  {WM_SYSCOMMAND, 0, 0, 0,                                                \
-   [](CCmdTarget* t, WPARAM w, LPARAM l) -> LRESULT {                     \
-     static_cast<ThisClass*>(t)->OnSysCommand(static_cast<UINT>(w), l);   \
-     return 0;                                                            \
+#define ON_WM_SYSCOMMAND()                                                    \
+  {WM_SYSCOMMAND, 0, 0, 0, [](CCmdTarget* t, WPARAM w, LPARAM l) -> LRESULT { \
+     static_cast<ThisClass*>(t)->OnSysCommand(static_cast<UINT>(w), l);       \
+     return 0;                                                                \
    }},
 
-#define ON_WM_PAINT()                                          \
+#define ON_WM_PAINT()                                                \
   {WM_PAINT, 0, 0, 0, [](CCmdTarget* t, WPARAM, LPARAM) -> LRESULT { \
-     static_cast<ThisClass*>(t)->OnPaint();                    \
-     return 0;                                                 \
+     static_cast<ThisClass*>(t)->OnPaint();                          \
+     return 0;                                                       \
    }},
 
-#define ON_WM_QUERYDRAGICON()                                               \
-  {WM_QUERYDRAGICON, 0, 0, 0, [](CCmdTarget* t, WPARAM, LPARAM) -> LRESULT { \
-     return reinterpret_cast<LRESULT>(                                      \
-         static_cast<ThisClass*>(t)->OnQueryDragIcon());                    \
+#define ON_WM_QUERYDRAGICON()                                                         \
+  {WM_QUERYDRAGICON, 0, 0, 0, [](CCmdTarget* t, WPARAM, LPARAM) -> LRESULT {          \
+     return reinterpret_cast<LRESULT>(static_cast<ThisClass*>(t)->OnQueryDragIcon()); \
    }},
 
-#define ON_WM_TIMER()                                                       \
-  {WM_TIMER, 0, 0, 0, [](CCmdTarget* t, WPARAM w, LPARAM) -> LRESULT {      \
-     static_cast<ThisClass*>(t)->OnTimer(static_cast<UINT_PTR>(w));         \
-     return 0;                                                              \
+#define ON_WM_TIMER()                                                  \
+  {WM_TIMER, 0, 0, 0, [](CCmdTarget* t, WPARAM w, LPARAM) -> LRESULT { \
+     static_cast<ThisClass*>(t)->OnTimer(static_cast<UINT_PTR>(w));    \
+     return 0;                                                         \
    }},
 
-#define ON_COMMAND(id, memberFxn)                                           \
-  {WM_COMMAND, 0, static_cast<UINT>(id), static_cast<UINT>(id),             \
-   [](CCmdTarget* t, WPARAM, LPARAM) -> LRESULT {                           \
-     (static_cast<ThisClass*>(t)->*(memberFxn))();                          \
-     return 0;                                                              \
+#define ON_COMMAND(id, memberFxn)                               \
+  {WM_COMMAND, 0, static_cast<UINT>(id), static_cast<UINT>(id), \
+   [](CCmdTarget* t, WPARAM, LPARAM) -> LRESULT {               \
+     (static_cast<ThisClass*>(t)->*(memberFxn))();              \
+     return 0;                                                  \
    }},
 
-#define ON_BN_CLICKED(id, memberFxn)                                        \
-  {WM_COMMAND, BN_CLICKED, static_cast<UINT>(id), static_cast<UINT>(id),    \
-   [](CCmdTarget* t, WPARAM, LPARAM) -> LRESULT {                           \
-     (static_cast<ThisClass*>(t)->*(memberFxn))();                          \
-     return 0;                                                              \
+#define ON_BN_CLICKED(id, memberFxn)                                     \
+  {WM_COMMAND, BN_CLICKED, static_cast<UINT>(id), static_cast<UINT>(id), \
+   [](CCmdTarget* t, WPARAM, LPARAM) -> LRESULT {                        \
+     (static_cast<ThisClass*>(t)->*(memberFxn))();                       \
+     return 0;                                                           \
    }},
 
 #ifndef ID_HELP

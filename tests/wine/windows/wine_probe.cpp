@@ -43,10 +43,17 @@ std::string Escaped(const std::wstring& text) {
   std::string out;
   for (char c : Utf8(text)) {
     switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      default: out += c;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -138,7 +145,8 @@ int wmain(int argc, wchar_t** argv) {
 
   if (command == L"find" && argc == 4) {
     HWND wnd = nullptr;
-    if (!WaitFor(static_cast<DWORD>(Number(argv[3])), [&] { return (wnd = FindVisible(caption)) != nullptr; }))
+    if (!WaitFor(static_cast<DWORD>(Number(argv[3])),
+                 [&] { return (wnd = FindVisible(caption)) != nullptr; }))
       return 1;
     RECT rect{};
     GetWindowRect(wnd, &rect);
@@ -155,8 +163,8 @@ int wmain(int argc, wchar_t** argv) {
   if (command == L"post" && argc == 6) {
     HWND wnd = FindWindowW(nullptr, caption);
     if (wnd == nullptr) return 1;
-    return PostMessageW(wnd, static_cast<UINT>(Number(argv[3])), static_cast<WPARAM>(Number(argv[4])),
-                        static_cast<LPARAM>(Number(argv[5])))
+    return PostMessageW(wnd, static_cast<UINT>(Number(argv[3])),
+                        static_cast<WPARAM>(Number(argv[4])), static_cast<LPARAM>(Number(argv[5])))
                ? 0
                : 1;
   }

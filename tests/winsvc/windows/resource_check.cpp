@@ -27,7 +27,8 @@ int wmain() {
     }
   }
   wchar_t text[64] = {};
-  if (LoadStringW(self, IDS_ABOUTBOX, text, 64) != 17 || lstrcmpW(text, L"&About Updater...") != 0) {
+  if (LoadStringW(self, IDS_ABOUTBOX, text, 64) != 17 ||
+      lstrcmpW(text, L"&About Updater...") != 0) {
     std::printf("string 101 wrong\n");
     ++missing;
   }

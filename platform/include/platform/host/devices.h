@@ -68,9 +68,9 @@ BOOL GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped,
 // Synchronous: the four buffer arguments reach the driver device untouched,
 // as METHOD_NEITHER expects. An OVERLAPPED, if given, is completed before
 // the call returns.
-BOOL DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer,
-                     DWORD nInBufferSize, LPVOID lpOutBuffer, DWORD nOutBufferSize,
-                     LPDWORD lpBytesReturned, LPOVERLAPPED lpOverlapped);
+BOOL DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, DWORD nInBufferSize,
+                     LPVOID lpOutBuffer, DWORD nOutBufferSize, LPDWORD lpBytesReturned,
+                     LPOVERLAPPED lpOverlapped);
 
 // ---- device-interface enumeration
 
@@ -149,7 +149,7 @@ using PHIDD_ATTRIBUTES = HIDD_ATTRIBUTES*;
 struct HIDP_CAPS {
   USAGE Usage;
   USAGE UsagePage;
-  USHORT InputReportByteLength;  // report id included
+  USHORT InputReportByteLength;   // report id included
   USHORT OutputReportByteLength;  // report id included
   USHORT FeatureReportByteLength;
   USHORT Reserved[17];

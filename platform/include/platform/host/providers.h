@@ -33,8 +33,8 @@ namespace platform::host {
 struct OpenRecord {
   DWORD access = 0;
   DWORD shareMode = 0;
-  DWORD flags = 0;     // dwFlagsAndAttributes, FILE_FLAG_OVERLAPPED among them
-  bool open = false;   // false once its handle is closed
+  DWORD flags = 0;    // dwFlagsAndAttributes, FILE_FLAG_OVERLAPPED among them
+  bool open = false;  // false once its handle is closed
 };
 
 // ---------------------------------------------------------------- HID

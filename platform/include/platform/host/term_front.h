@@ -65,10 +65,11 @@ enum class Align { Left, Center, Right };
 // control with word breaks lays it out: a line breaks at a line feed ("\n",
 // "\r\n") and at a blank where the next word would pass the width; a word
 // longer than the width is cut at it. Blanks inside a line stay as they are.
-std::vector<std::u32string> Wrap(const std::u32string& text, std::size_t width, Align align = Align::Left);
+std::vector<std::u32string> Wrap(const std::u32string& text, std::size_t width,
+                                 Align align = Align::Left);
 
 struct FrontOptions {
-  int input = 0;   // raw mode is set on it when it is a terminal
+  int input = 0;  // raw mode is set on it when it is a terminal
   int output = 1;
   bool unicode = true;
   // Lines drawn below the dialogs, above the keys (the demo shows the

@@ -235,8 +235,12 @@ using LPINITCOMMONCONTROLSEX = INITCOMMONCONTROLSEX*;
 #define HIWORD(l) (static_cast<WORD>((static_cast<DWORD_PTR>(l) >> 16) & 0xFFFF))
 #define LOBYTE(w) (static_cast<BYTE>(static_cast<DWORD_PTR>(w) & 0xFF))
 #define HIBYTE(w) (static_cast<BYTE>((static_cast<DWORD_PTR>(w) >> 8) & 0xFF))
-#define MAKEWORD(a, b) (static_cast<WORD>((static_cast<DWORD_PTR>(a) & 0xFF) | ((static_cast<DWORD_PTR>(b) & 0xFF) << 8)))
-#define MAKELONG(a, b) (static_cast<LONG>(static_cast<DWORD>((static_cast<DWORD_PTR>(a) & 0xFFFF) | ((static_cast<DWORD_PTR>(b) & 0xFFFF) << 16))))
+#define MAKEWORD(a, b)                                    \
+  (static_cast<WORD>((static_cast<DWORD_PTR>(a) & 0xFF) | \
+                     ((static_cast<DWORD_PTR>(b) & 0xFF) << 8)))
+#define MAKELONG(a, b)                                                         \
+  (static_cast<LONG>(static_cast<DWORD>((static_cast<DWORD_PTR>(a) & 0xFFFF) | \
+                                        ((static_cast<DWORD_PTR>(b) & 0xFFFF) << 16))))
 #define MAKEWPARAM(l, h) (static_cast<WPARAM>(static_cast<DWORD>(MAKELONG(l, h))))
 #define MAKELPARAM(l, h) (static_cast<LPARAM>(static_cast<DWORD>(MAKELONG(l, h))))
 #define MAKELRESULT(l, h) (static_cast<LRESULT>(static_cast<DWORD>(MAKELONG(l, h))))

@@ -26,12 +26,12 @@ struct ControlState {
   int id = 0;
   std::wstring className;  // "Button", "Static" or "msctls_progress32"
   std::wstring text;
-  DWORD style = 0;      // the window style, WS_VISIBLE and WS_DISABLED included
+  DWORD style = 0;  // the window style, WS_VISIBLE and WS_DISABLED included
   DWORD exStyle = 0;
   bool visible = false;  // the control's own WS_VISIBLE (its dialog may be hidden)
   bool enabled = false;
   int rangeLow = 0, rangeHigh = 0, pos = 0;  // progress bars only
-  RECT rect{};  // pixels in the dialog's client area (a dialog unit is 2 pixels)
+  RECT rect{};              // pixels in the dialog's client area (a dialog unit is 2 pixels)
   unsigned paintCount = 0;  // WM_PAINTs it has answered with BeginPaint
 };
 
@@ -43,7 +43,7 @@ struct DialogState {
   bool visible = false;
   bool enabled = false;
   bool iconic = false;
-  HICON bigIcon = nullptr;   // as set by WM_SETICON
+  HICON bigIcon = nullptr;  // as set by WM_SETICON
   HICON smallIcon = nullptr;
   RECT client{};
   unsigned paintCount = 0;
@@ -51,7 +51,7 @@ struct DialogState {
 };
 
 struct MenuItem {
-  UINT flags = 0;     // MF_STRING, MF_SEPARATOR, ...
+  UINT flags = 0;  // MF_STRING, MF_SEPARATOR, ...
   UINT_PTR id = 0;
   std::wstring text;
   bool separator() const { return (flags & MF_SEPARATOR) != 0; }
@@ -96,17 +96,17 @@ std::uint64_t TimerTicks();
 // loop dispatches it. False when a user could not do it: no such window or
 // control, or it is hidden or disabled (or its dialog is).
 
-bool Click(HWND dialog, int buttonId);          // BM_CLICK to the button
-bool PressKey(HWND dialog, UINT virtualKey);    // WM_KEYDOWN to the focus
+bool Click(HWND dialog, int buttonId);        // BM_CLICK to the button
+bool PressKey(HWND dialog, UINT virtualKey);  // WM_KEYDOWN to the focus
 bool PressEscape(HWND dialog);
 bool PressEnter(HWND dialog);
-bool PressAltF4(HWND dialog);                   // WM_SYSKEYDOWN VK_F4
+bool PressAltF4(HWND dialog);  // WM_SYSKEYDOWN VK_F4
 // WM_SYSCOMMAND with the id, as when the item is chosen from the system
 // menu; false when the menu holds no such item.
 bool ChooseSystemMenuItem(HWND dialog, UINT id);
-bool CloseBox(HWND dialog);                     // WM_SYSCOMMAND SC_CLOSE
-bool Minimize(HWND dialog);                     // WM_SYSCOMMAND SC_MINIMIZE
-bool Restore(HWND dialog);                      // WM_SYSCOMMAND SC_RESTORE
+bool CloseBox(HWND dialog);  // WM_SYSCOMMAND SC_CLOSE
+bool Minimize(HWND dialog);  // WM_SYSCOMMAND SC_MINIMIZE
+bool Restore(HWND dialog);   // WM_SYSCOMMAND SC_RESTORE
 
 // ---- Hooks ----
 
