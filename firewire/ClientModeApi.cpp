@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 using FireWire::AddressSlot;
 using FireWire::Load64;
@@ -49,13 +50,16 @@ void SetClientError(FWCnslError* error, std::int32_t code) {
 // driver can deliver a notification naming that caller's callback at
 // connect), and the release waits for that thread to end; so it is released
 // by ClientModeApi_ReleaseRefusedSession once the caller has left its lock.
-FireWire::Audio_ClientModeApiSession* g_refusedSession = nullptr;
+std::vector<FireWire::Audio_ClientModeApiSession*> g_refusedSessions;
 
 // Makes and checks the session when there is none. Whatever fails leaves no
 // session behind, so the next call tries the driver again from the start.
-// A failed session is deleted here, or handed to *refused when the caller
-// gives a place for it.
-bool EnsureSession(FWCnslError* error, FireWire::Audio_ClientModeApiSession** refused = nullptr) {
+// A failed session is deleted here, or kept in *refused when the caller
+// gives a place for it. Every API call comes from the window's thread, which
+// holds no client lock while a call can make a session (a registration
+// holds one only with the session in place), so deleting here is safe.
+bool EnsureSession(FWCnslError* error,
+                   std::vector<FireWire::Audio_ClientModeApiSession*>* refused = nullptr) {
   if (g_session != nullptr) return true;
   auto* session = new FireWire::Audio_ClientModeApiSession;
   const std::uint32_t code =
@@ -67,8 +71,7 @@ bool EnsureSession(FWCnslError* error, FireWire::Audio_ClientModeApiSession** re
     return true;
   }
   if (refused != nullptr) {
-    delete *refused;  // one the last caller did not release
-    *refused = session;
+    refused->push_back(session);
   } else {
     delete session;
   }
@@ -172,7 +175,7 @@ std::uint32_t ClientModeApi_OpenAndRegisterCallback(FWCnslError* error, std::uin
                                                     std::uint64_t callback, std::uint64_t userData,
                                                     std::uint64_t thirdWord) {
   WithMutexLocked lock;
-  if (!EnsureSession(error, &g_refusedSession)) return 0;
+  if (!EnsureSession(error, &g_refusedSessions)) return 0;
   // Takes the lock a second time; the critical section is re-entrant.
   return ClientModeApi_RegisterCallback(error, eventMask, callback, userData, thirdWord);
 }
@@ -180,20 +183,19 @@ std::uint32_t ClientModeApi_OpenAndRegisterCallback(FWCnslError* error, std::uin
 void ClientModeApi_ReleaseSession() {
   delete g_session;
   g_session = nullptr;
-  delete g_refusedSession;
-  g_refusedSession = nullptr;
+  for (auto* refused : g_refusedSessions) delete refused;
+  g_refusedSessions.clear();
 }
 
 void ClientModeApi_ReleaseRefusedSession() {
-  FireWire::Audio_ClientModeApiSession* refused;
+  std::vector<FireWire::Audio_ClientModeApiSession*> refused;
   {
     WithMutexLocked lock;
-    refused = g_refusedSession;
-    g_refusedSession = nullptr;
+    refused.swap(g_refusedSessions);
   }
   // Outside the API lock too: waiting for a notification thread is never
   // done while holding a lock.
-  delete refused;
+  for (auto* session : refused) delete session;
 }
 
 WithMutexLocked::MutexLock::MutexLock() { InitializeCriticalSection(&section); }

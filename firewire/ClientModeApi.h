@@ -103,8 +103,8 @@ std::uint32_t ClientModeApi_OpenAndRegisterCallback(FWCnslError* error, std::uin
                                                     std::uint64_t thirdWord);
 // Deletes the process-wide session, if any, and a refused one. Takes no lock.
 void ClientModeApi_ReleaseSession();
-// Deletes the session that the last registration refused, if any, after
-// leaving the API lock.
+// Deletes the sessions that registrations refused, if any, after leaving
+// the API lock.
 void ClientModeApi_ReleaseRefusedSession();
 
 // The API lock: a scoped hold of one process-wide, re-entrant critical

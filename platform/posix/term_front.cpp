@@ -263,6 +263,13 @@ std::vector<std::u32string> Wrap(const std::u32string& text, std::size_t width, 
   if (width == 0 || text.empty()) return lines;
   const auto lineFeed = [](char32_t c) { return c == U'\r' || c == U'\n'; };
   const std::size_t n = text.size();
+  // Where the text goes on after the line break at `feed`: "\r\n" (or
+  // "\n\r") is one break, "\n\n" two.
+  const auto afterBreak = [&](std::size_t feed) {
+    std::size_t next = feed + 1;
+    if (next < n && lineFeed(text[next]) && text[next] != text[feed]) ++next;
+    return next;
+  };
   std::size_t pos = 0;
   for (;;) {
     std::size_t end = pos;
@@ -283,14 +290,14 @@ std::vector<std::u32string> Wrap(const std::u32string& text, std::size_t width, 
       lines.push_back(text.substr(pos, length));
       pos += length;
       if (text[pos] == U' ') ++pos;
+      // A line feed right after the break ends this same line.
+      if (pos < n && lineFeed(text[pos])) pos = afterBreak(pos);
       if (pos >= n) break;
       continue;
     }
     lines.push_back(text.substr(pos, end - pos));
     if (end >= n) break;
-    // "\r\n" (or "\n\r") is one break, "\n\n" two.
-    pos = end + 1;
-    if (pos < n && lineFeed(text[pos]) && text[pos] != text[end]) ++pos;
+    pos = afterBreak(end);
     if (pos >= n) break;
   }
   return lines;

@@ -200,7 +200,7 @@ TEST_P(RefusedJoin, ReturnsWhileTheRefusedSessionsThreadWaitsForTheClient) {
   // The version check comes late, so the notification is dispatched first.
   driver.SetApiHook([](std::uint32_t api, const unsigned char*) {
     if (api == ClientModeApiVersionCheck)
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
   });
 
   std::unique_ptr<DriverListener> listener;

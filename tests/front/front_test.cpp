@@ -54,6 +54,9 @@ TEST(TerminalWrap, LaysOutLinesAsAStaticControlDoes) {
       {"end.  Next", 5, Left, {"end. ", "Next"}},
       {"end.  Next", 5, Center, {"end.", " Next"}},
       {"end.   Next", 5, Left, {"end. ", " Next"}},
+      // A line feed right after a break makes no empty line.
+      {"abcd  \nx", 5, Left, {"abcd ", "x"}},
+      {"abcd \r\nx", 4, Left, {"abcd", "x"}},
       // A word longer than the width is cut at it.
       {"abcdefghijkl", 5, Left, {"abcde", "fghij", "kl"}},
       {"ab cdefghij", 5, Left, {"ab ", "cdefg", "hij"}},
