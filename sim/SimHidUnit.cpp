@@ -126,9 +126,8 @@ bool SimHidUnit::WriteOutputReport(const BYTE* report, std::size_t length) {
 }
 
 void SimHidUnit::Schedule(std::vector<std::uint8_t> answer, std::uint32_t delayMs) {
-  const auto due =
-      std::chrono::steady_clock::now() +
-      std::chrono::milliseconds(delayMs == 0 ? 0 : platform::ScaleMilliseconds(delayMs));
+  const auto due = std::chrono::steady_clock::now() +
+                   std::chrono::milliseconds(delayMs == 0 ? 0 : platform::ScalePeriod(delayMs));
   {
     std::lock_guard<std::mutex> lock(m_taskMutex);
     m_tasks.push_back({due, std::move(answer)});

@@ -240,15 +240,14 @@ DWORD WaitOn(Waitable* object, DWORD milliseconds, bool alertable) {
     object->AcquireLocked();
     return WAIT_OBJECT_0;
   }
-  const DWORD scaled = platform::ScaleMilliseconds(milliseconds);
-  if (scaled == 0) return WAIT_TIMEOUT;
+  if (milliseconds == 0) return WAIT_TIMEOUT;
 
   Waiter me;
   if (object) object->waiters.push_back(&me);
   if (alertable) self->alertableWaiter = &me;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(scaled);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
   auto woken = [&] { return me.satisfied || (alertable && !self->apcs.empty()); };
-  if (scaled == INFINITE) {
+  if (milliseconds == INFINITE) {
     me.cv.wait(lock, woken);
   } else {
     me.cv.wait_until(lock, deadline, woken);
@@ -343,11 +342,11 @@ DWORD WaitForSingleObjectEx(HANDLE hHandle, DWORD dwMilliseconds, BOOL bAlertabl
     SetLastError(ERROR_INVALID_HANDLE);
     return WAIT_FAILED;
   }
-  return WaitOn(object.get(), dwMilliseconds, bAlertable != FALSE);
+  return WaitOn(object.get(), platform::ScaleTimeOut(dwMilliseconds), bAlertable != FALSE);
 }
 
 void Sleep(DWORD dwMilliseconds) {
-  const DWORD scaled = platform::ScaleMilliseconds(dwMilliseconds);
+  const DWORD scaled = platform::ScalePeriod(dwMilliseconds);
   if (scaled == 0) {
     std::this_thread::yield();
     return;
@@ -363,7 +362,9 @@ DWORD SleepEx(DWORD dwMilliseconds, BOOL bAlertable) {
     Sleep(dwMilliseconds);
     return 0;
   }
-  return WaitOn(nullptr, dwMilliseconds, true) == WAIT_IO_COMPLETION ? WAIT_IO_COMPLETION : 0;
+  return WaitOn(nullptr, platform::ScalePeriod(dwMilliseconds), true) == WAIT_IO_COMPLETION
+             ? WAIT_IO_COMPLETION
+             : 0;
 }
 
 HANDLE CreateEventW(LPSECURITY_ATTRIBUTES, BOOL bManualReset, BOOL bInitialState, LPCWSTR lpName) {

@@ -92,7 +92,8 @@ std::shared_ptr<T> Lookup(HANDLE handle) {
 }
 
 // The wait behind WaitForSingleObjectEx and SleepEx (object null: wait for
-// the time or an APC only). Milliseconds are unscaled here.
+// the time or an APC only). Milliseconds are already scaled here: a wait's
+// by the time-out scale, a sleep's by the period scale.
 DWORD WaitOn(Waitable* object, DWORD milliseconds, bool alertable);
 
 // Guards calls into a provider so that its removal can wait for calls in

@@ -1655,7 +1655,7 @@ UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC proc) {
     if (!w || w->thread != std::this_thread::get_id()) return 0;
   }
   elapse = std::clamp<UINT>(elapse, USER_TIMER_MINIMUM, USER_TIMER_MAXIMUM);
-  auto period = std::chrono::milliseconds(platform::ScaleMilliseconds(elapse));
+  auto period = std::chrono::milliseconds(platform::ScalePeriod(elapse));
   auto queue = ts.queue;
   std::lock_guard lock(queue->mutex);
   if (!window) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "../app/status_texts.h"
+#include "support/time_scale.h"
 #include "support/work_dir.h"
 
 namespace e2e {
@@ -79,18 +80,11 @@ inline std::wstring Expected(int kind, int code, const std::wstring& version = L
   return status_texts::Expected(kind, code, version).text;
 }
 
-// Link timing and the detection timer at a small scale for the test's life.
-class ScopedTimeScale {
- public:
-  explicit ScopedTimeScale(double scale) { platform::SetTimeScale(scale); }
-  ~ScopedTimeScale() { platform::SetTimeScale(1.0); }
-};
-
 // What every dialog suite stands on: link timing and the detection timer at
 // a small scale, and a fresh working directory for the image files.
 class DialogTest : public testing::Test {
  protected:
-  ScopedTimeScale scale{0.02};
+  support::ScopedTimeScale scale{0.02, 0.02};
   support::ScopedWorkDir dir{"varn-e2e"};
 };
 

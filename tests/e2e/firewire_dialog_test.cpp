@@ -60,10 +60,10 @@ class FireWireDialog : public DialogTest {
   // with the dialog.
   RecordingDlg& Dialog(bool sessionFirst = true) {
     if (sessionFirst) {
-      const double scale = platform::TimeScale();
-      platform::SetTimeScale(1.0);
-      { DriverListener first(1, 1); }
-      platform::SetTimeScale(scale);
+      {
+        support::ScopedTimeScale full(1.0, 1.0);
+        DriverListener first(1, 1);
+      }
       driver.ClearRequests();
     }
     dlg = std::make_unique<RecordingDlg>(ProductKindFireWire);

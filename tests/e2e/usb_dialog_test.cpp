@@ -206,7 +206,7 @@ TEST_F(UsbDialog, TheProbeFindsTheUnitButTheDevicesOwnOpenDoesNot) {
 
 TEST(UsbDialogTimer, EveryTimerIdPolls) {
   // Real-time ticks a second apart: only the posted ones come in time.
-  ScopedTimeScale scale(1.0);
+  support::ScopedTimeScale scale(1.0, 1.0);
   UpdaterUnit unit;
   RecordingDlg dlg(ProductKindDunmi);
   std::unique_ptr<SimHidUnit> hid;
@@ -390,7 +390,7 @@ TEST_F(UsbUpdate, AUnitRemovedMidUpdateShowsTheError) {
 }
 
 TEST_F(UsbUpdate, AUnitThatStopsAnsweringShowsTheError) {
-  ScopedTimeScale faster(0.01);  // five unanswered tries of 100 ms each
+  support::ScopedTimeScale faster(0.01, 0.01);  // five unanswered tries of 100 ms each
   ASSERT_TRUE(Image().WriteFile("Quen.bin"));
   RunUpdate([&] { hid->StopAnsweringAt(30); });
   EXPECT_EQ(after.status, UpdateStatusError);

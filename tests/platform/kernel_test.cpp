@@ -281,6 +281,25 @@ TEST_F(Kernel, TimeOutsAndSleepsFollowTheTimeScale) {
   CloseHandle(event);
 }
 
+// Shrinking the periods leaves every wait its full time-out, and the tick
+// count its real pace.
+TEST_F(Kernel, APeriodScaleShrinksSleepsAndNotTimeOuts) {
+  platform::SetPeriodScale(0.002);
+  HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  auto start = steady_clock::now();
+  const ULONGLONG before = GetTickCount64();
+  Sleep(10000);
+  EXPECT_EQ(SleepEx(10000, TRUE), 0u);
+  EXPECT_LT(steady_clock::now() - start, milliseconds(2000));
+
+  start = steady_clock::now();
+  EXPECT_EQ(WaitForSingleObject(event, 60), WAIT_TIMEOUT);
+  EXPECT_EQ(WaitForSingleObjectEx(event, 60, TRUE), WAIT_TIMEOUT);
+  EXPECT_GE(steady_clock::now() - start, milliseconds(120));
+  EXPECT_LT(GetTickCount64() - before, 10000u);  // real time, not 1/0.002 of it
+  CloseHandle(event);
+}
+
 // ---- critical sections, interlocked operations, last error
 
 TEST_F(Kernel, CriticalSectionIsReentrantAndExcludesOtherThreads) {
