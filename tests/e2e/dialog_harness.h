@@ -80,11 +80,12 @@ inline std::wstring Expected(int kind, int code, const std::wstring& version = L
   return status_texts::Expected(kind, code, version).text;
 }
 
-// What every dialog suite stands on: link timing and the detection timer at
-// a small scale, and a fresh working directory for the image files.
+// What every dialog suite stands on: the detection timer, the units' pace
+// and the busy polls at a small scale, the waits for an answer at their
+// full length, and a fresh working directory for the image files.
 class DialogTest : public testing::Test {
  protected:
-  support::ScopedTimeScale scale{0.02, 0.02};
+  support::ScopedTimeScale scale{0.02, 1.0};
   support::ScopedWorkDir dir{"varn-e2e"};
 };
 
