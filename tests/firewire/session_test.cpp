@@ -195,7 +195,9 @@ TEST_F(SessionTest, ConnectAnsweringZeroLeavesTheSessionNotConnected) {
 // the connect: that wake-up is not the answer. An answer inside the 1000 ms
 // connects the session; one after them does not, signal or no signal.
 TEST_F(SessionTest, ASignalBeforeTheConnectAnswerIsNotTheAnswer) {
-  driver.SetSignalAtConnect(100);
+  // 50 ms of real time: far inside the full wait, and long enough that a
+  // session taking the signal for the answer is seen unconnected.
+  driver.SetSignalAtConnect(500);
   {
     Audio_ClientModeApiSession session;
     EXPECT_FALSE(session.IsNotConnected());
