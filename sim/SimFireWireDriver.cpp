@@ -60,7 +60,10 @@ SimFireWireDriver::SimFireWireDriver() : ringSizeWord_(R::kSize) {
   registration_ = platform::host::RegisterDriverDevice(L"VarnFWA", *this);
 }
 
-SimFireWireDriver::~SimFireWireDriver() { registration_.Remove(); }
+SimFireWireDriver::~SimFireWireDriver() {
+  ReleaseConnectAnswers();
+  registration_.Remove();
+}
 
 void SimFireWireDriver::SetPresent(bool present) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -110,6 +113,20 @@ void SimFireWireDriver::SetSignalAtConnect(DWORD holdMs) {
   std::lock_guard<std::mutex> lock(mutex_);
   signalAtConnect_ = true;
   signalHoldMs_ = holdMs;
+}
+
+void SimFireWireDriver::HoldConnectAnswers(DWORD boundMs) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  holdAnswers_ = true;
+  holdBoundMs_ = boundMs;
+}
+
+void SimFireWireDriver::ReleaseConnectAnswers() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    holdAnswers_ = false;
+  }
+  answersReleased_.notify_all();
 }
 
 void SimFireWireDriver::SetApiError(std::uint32_t api, std::int32_t code, const std::string& text,
@@ -258,6 +275,9 @@ std::uint32_t SimFireWireDriver::Connect(unsigned char* header) {
     SetEvent(signal);
     Sleep(hold);
   }
+  std::unique_lock<std::mutex> lock(mutex_);
+  answersReleased_.wait_for(lock, std::chrono::milliseconds(holdBoundMs_),
+                            [this] { return !holdAnswers_; });
   return result;
 }
 

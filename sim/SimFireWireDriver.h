@@ -15,6 +15,7 @@
 #include <platform/win32.h>
 #include <platform/host/providers.h>
 
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -87,6 +88,13 @@ class SimFireWireDriver : public platform::host::DriverDevice {
   // The driver signals the client's event once it has taken the connect,
   // and answers holdMs later (as a driver that adds ring records then).
   void SetSignalAtConnect(DWORD holdMs);
+  // Connect answers wait, after any signal and hold, until
+  // ReleaseConnectAnswers(): a driver slower than any wait of the client,
+  // with no time that a loaded machine could overrun. boundMs (real time,
+  // not scaled) only ends a hold that a faulty client would wait out for
+  // ever. The destructor releases them too.
+  void HoldConnectAnswers(DWORD boundMs = 10000);
+  void ReleaseConnectAnswers();
   // Every later call of that API function fails: the code and text go to the
   // caller's error record, and the call answers result.
   void SetApiError(std::uint32_t api, std::int32_t code, const std::string& text,
@@ -205,6 +213,9 @@ class SimFireWireDriver : public platform::host::DriverDevice {
   AtConnect apcAtConnect_;
   bool signalAtConnect_ = false;
   DWORD signalHoldMs_ = 0;
+  bool holdAnswers_ = false;
+  DWORD holdBoundMs_ = 0;
+  std::condition_variable answersReleased_;
   std::uint64_t threadHandleAtConnect_ = 0;
   struct ApiError {
     std::int32_t code;

@@ -5,7 +5,7 @@
 #include "firewire/ClientModeApi.h"
 #include "sim/SimFireWireDriver.h"
 
-#include <platform/timescale.h>
+#include "support/time_scale.h"
 
 #include <gtest/gtest.h>
 
@@ -26,15 +26,15 @@ bool WaitFor(Predicate predicate, int ms = 5000) {
 }
 
 // The driver is a member, so it is made before and goes after each case;
-// the process-wide session is released between cases.
+// the process-wide session is released between cases. The driver's sleeps
+// run fast; the session's waits keep their full length, since every case
+// expects them to end in the driver's answer. A case that expects one to
+// run out shrinks the time-outs itself.
 class DriverFixture : public ::testing::Test {
  protected:
-  void SetUp() override { platform::SetTimeScale(0.1); }
-  void TearDown() override {
-    ClientModeApi_ReleaseSession();
-    platform::SetTimeScale(1.0);
-  }
+  void TearDown() override { ClientModeApi_ReleaseSession(); }
 
+  support::ScopedTimeScale scale{0.1, 1.0};
   sim::SimFireWireDriver driver;
 };
 

@@ -271,7 +271,7 @@ TEST_F(ApiTest, OpenAndRegisterMakesTheSessionAndRegistersInOneHoldOfTheLock) {
   });
   FWCnslError error("caller.cpp", 1);
   std::uint32_t cookie = ClientModeApi_OpenAndRegisterCallback(&error, 1, 0xAB, 0xCD, 0);
-  other.join();
+  if (other.joinable()) other.join();  // not started when the version check never came
   driver.SetApiHook(nullptr);
   EXPECT_EQ(error.code, 0);
   EXPECT_EQ(cookie, sim::SimFireWireDriver::kFirstCookie);

@@ -315,7 +315,7 @@ TEST(ClientExit, TheClientAndItsLocksGoAtExitWithoutAUseAfterFree) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(
       {
-        platform::SetTimeScale(0.1);
+        // Every wait here ends in an answer, so none is shrunk.
         // Both outlive the exit handlers, as static objects made earlier would.
         static auto* driver = new sim::SimFireWireDriver;
         static auto* listener = new DriverListener(1, 1);
@@ -336,10 +336,12 @@ TEST(ClientExit, TheClientAndItsLocksGoAtExitWithoutAUseAfterFree) {
             std::this_thread::sleep_for(std::chrono::microseconds(200));
           }
         }).detach();
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        {
-          AudioDriverClient::WithMutexLocked lock;
-          if (!listener->signalled) std::_Exit(4);
+        // Exit begins once the notifications flow.
+        if (!fwtest::WaitFor([] {
+              AudioDriverClient::WithMutexLocked lock;
+              return listener->signalled;
+            })) {
+          std::_Exit(4);
         }
         // The listener stays in the list, as if its owner never let it go.
         std::exit(0);

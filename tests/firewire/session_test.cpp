@@ -10,6 +10,7 @@
 
 #include <gmock/gmock.h>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -73,11 +74,15 @@ HANDLE ThreadOf(const Audio_ClientModeApiSession& s) {
   return FireWire::SlotAddress<void>(Load64(s.Header(), H::kThreadHandle));
 }
 
+HANDLE EventOf(const Audio_ClientModeApiSession& s) {
+  return FireWire::SlotAddress<void>(Load64(s.Header(), H::kEventHandle));
+}
+
 // True once the notification thread is blocked in its wait with the event
 // not signalled: only then may a test set the ring's indices, since the
 // thread reads the two one after the other while it drains.
 bool ThreadIdle(const Audio_ClientModeApiSession& s) {
-  HANDLE event = FireWire::SlotAddress<void>(Load64(s.Header(), H::kEventHandle));
+  HANDLE event = EventOf(s);
   return fwtest::WaitFor([&] { return platform::host::WaitingThreads(event) == 1; });
 }
 
@@ -149,8 +154,7 @@ TEST_F(SessionTest, HeaderCarriesMagicsSizesAndAddresses) {
 }
 
 TEST_F(SessionTest, WithoutTheDriverConstructionReturnsAtOnceAndNothingIsSent) {
-  driver.SetPresent(false);
-  platform::SetTimeScale(1.0);  // a 1000 ms wait would show
+  driver.SetPresent(false);  // the fixture's 1000 ms wait is real: it would show
   auto start = std::chrono::steady_clock::now();
   {
     Audio_ClientModeApiSession session;
@@ -191,32 +195,58 @@ TEST_F(SessionTest, ConnectAnsweringZeroLeavesTheSessionNotConnected) {
 // the connect: that wake-up is not the answer. An answer inside the 1000 ms
 // connects the session; one after them does not, signal or no signal.
 TEST_F(SessionTest, ASignalBeforeTheConnectAnswerIsNotTheAnswer) {
-  driver.SetSignalAtConnect(100);
+  // 50 ms of real time: far inside the full wait, and long enough that a
+  // session taking the signal for the answer is seen unconnected.
+  driver.SetSignalAtConnect(500);
   {
     Audio_ClientModeApiSession session;
     EXPECT_FALSE(session.IsNotConnected());
   }
-  driver.SetSignalAtConnect(3000);
-  auto start = std::chrono::steady_clock::now();
-  Audio_ClientModeApiSession late;
-  EXPECT_TRUE(late.IsNotConnected());
-  // 1000 ms at the fixture's scale, not the driver's 3000.
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(250));
+  // The late answer is held until the session is checked, so load cannot
+  // bring it inside the wait; only this wait, which is to run out, is
+  // shrunk: its 1000 ms to 100.
+  driver.SetSignalAtConnect(0);
+  driver.HoldConnectAnswers(3000);
+  std::unique_ptr<Audio_ClientModeApiSession> late;
+  std::chrono::steady_clock::duration took{};
+  {
+    support::ScopedTimeScale shortWaits(0.1, 0.1);
+    auto start = std::chrono::steady_clock::now();
+    late = std::make_unique<Audio_ClientModeApiSession>();
+    took = std::chrono::steady_clock::now() - start;
+  }
+  EXPECT_TRUE(late->IsNotConnected());
+  // Its own wait, not the held answer (which a faulty wait would see at
+  // the hold's 3000 ms bound).
+  EXPECT_LT(took, std::chrono::milliseconds(1500));
+  driver.ReleaseConnectAnswers();
 }
 
 // A connect that outlasts the constructor's wait and the destructor's
 // 500 ms: the destructor still waits for the thread before anything goes,
-// and a late "connected" answer does not set the thread serving.
+// and a late "connected" answer does not set the thread serving. Both
+// waits are to run out, so their time-outs are shrunk; the answer is held
+// until the destructor's wait has run out, whatever the load.
 class SlowConnect : public SessionTest, public ::testing::WithParamInterface<std::uint32_t> {};
 
 TEST_P(SlowConnect, DestructionWaitsForTheThreadToEnd) {
+  support::ScopedTimeScale shortWaits(0.1, 0.1);
   driver.SetConnectResult(GetParam());
-  driver.SetConnectDelay(3000);
+  driver.HoldConnectAnswers();
   auto session = std::make_unique<Audio_ClientModeApiSession>();
   EXPECT_TRUE(session->IsNotConnected());
-  auto start = std::chrono::steady_clock::now();
+  HANDLE event = EventOf(*session);
+  std::atomic<bool> answered{false};
+  std::thread answer([&] {
+    // Once its 500 ms are out, the destructor signals the event again and
+    // again for a thread that missed its pulse: that is the moment.
+    fwtest::WaitFor([&] { return WaitForSingleObject(event, 0) == WAIT_OBJECT_0; });
+    answered.store(true);
+    driver.ReleaseConnectAnswers();
+  });
   session.reset();
-  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(150));
+  EXPECT_TRUE(answered.load());  // it returned only after the thread had its answer
+  answer.join();
   EXPECT_EQ(platform::host::RunningThreads(), 0u);
   auto requests = driver.Requests();
   ASSERT_EQ(requests.size(), 2u);
@@ -251,7 +281,7 @@ TEST_P(RingDrain, DeliversEveryRecordInSlotOrderAndWraps) {
     ASSERT_TRUE(driver.PostRingBatch(1, payloads));
   }
   // One signal for the whole batch: the client takes every record on it.
-  ASSERT_TRUE(driver.WaitRingDrained(2000, /*resignal=*/false));
+  ASSERT_TRUE(driver.WaitRingDrained(5000, /*resignal=*/false));
   auto calls = recorder.Calls();
   ASSERT_EQ(calls.size(), GetParam().count);
   for (std::uint32_t i = 0; i < calls.size(); ++i) {
@@ -316,9 +346,8 @@ TEST_P(NotificationAtConnect, IsDeliveredOnceTheSessionIsBuilt) {
     {
       Audio_ClientModeApiSession session;
       ASSERT_FALSE(session.IsNotConnected());
-      ASSERT_TRUE(
-          fwtest::WaitFor([&] { return recorder.Calls().size() >= expected.size(); }, 2000));
-      EXPECT_TRUE(driver.WaitRingDrained(2000, /*resignal=*/false));
+      ASSERT_TRUE(fwtest::WaitFor([&] { return recorder.Calls().size() >= expected.size(); }));
+      EXPECT_TRUE(driver.WaitRingDrained(5000, /*resignal=*/false));
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
       std::vector<std::uint32_t> words;
       for (const Call& call : recorder.Calls()) words.push_back(call.a);
