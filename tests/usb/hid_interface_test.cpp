@@ -411,12 +411,17 @@ TEST_F(HidLink, AListenerLateForTheStopBoundIsWaitedForBeforeAnythingIsReleased)
   for (const auto& open : simulated.Registration().Opens()) EXPECT_FALSE(open.open);
 }
 
-TEST_F(HidLink, ReportsLongerThanTheLinksBuffersAreNeverReadOrWritten) {
+// An output report longer than the write buffer, or too short to hold the
+// report id and the whole block, is never written: a cut command could be
+// taken for another by a unit in its update mode. An input report longer
+// than the read buffer is never read.
+TEST_F(HidLink, ReportsOutsideTheLinksBoundsAreNeverReadOrWritten) {
   struct Case {
     USHORT input;
     USHORT output;
   };
-  for (Case c : {Case{257, 65}, Case{1024, 65}, Case{65, 129}, Case{65, 512}}) {
+  for (Case c : {Case{257, 65}, Case{1024, 65}, Case{65, 129}, Case{65, 512}, Case{65, 64},
+                 Case{65, 4}, Case{65, 1}, Case{65, 0}}) {
     UpdaterUnit u;
     HidDeviceInfo info = SimHidUnit::Info();
     info.inputReportByteLength = c.input;
@@ -429,7 +434,7 @@ TEST_F(HidLink, ReportsLongerThanTheLinksBuffersAreNeverReadOrWritten) {
     std::uint8_t response[256];
     EXPECT_THROW(link.SendCommand(Block(9), response, 256), std::exception)
         << c.input << " " << c.output;
-    EXPECT_EQ(simulated.ReportCount(), 0u);
+    EXPECT_EQ(simulated.ReportCount(), 0u) << c.input << " " << c.output;
     if (c.input > USBHIDInterface::kReadBufferSize) {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
       EXPECT_EQ(simulated.Registration().PendingReads(), 0u);
@@ -437,22 +442,31 @@ TEST_F(HidLink, ReportsLongerThanTheLinksBuffersAreNeverReadOrWritten) {
   }
 }
 
-TEST_F(HidLink, ReportsUpToTheLinksBuffersAreServed) {
-  HidDeviceInfo info = SimHidUnit::Info();
-  info.inputReportByteLength = 256;
-  info.outputReportByteLength = 128;
-  unit.LoadInternal(0, {7, 7});
-  SimHidUnit simulated(unit, info);
-  USBHIDInterface link;
-  link.Open();
-  std::uint8_t response[256] = {};
-  ASSERT_EQ(link.SendCommand(Block(9, 0, 2), response, 256), 0);
-  EXPECT_EQ(HidResponseReport::Result(response), 14u);
-  EXPECT_EQ(response[255], 0xEE);
-  auto reports = simulated.Reports();
-  ASSERT_EQ(reports.size(), 1u);
-  ASSERT_EQ(reports[0].size(), 128u);
-  for (std::size_t i = 65; i < 128; ++i) EXPECT_EQ(reports[0][i], 0) << i;
+TEST_F(HidLink, ReportsWithinTheLinksBoundsAreServed) {
+  struct Case {
+    USHORT input;
+    USHORT output;
+  };
+  for (Case c : {Case{256, 128}, Case{65, 65}}) {
+    UpdaterUnit u;
+    HidDeviceInfo info = SimHidUnit::Info();
+    info.inputReportByteLength = c.input;
+    info.outputReportByteLength = c.output;
+    u.LoadInternal(0, {7, 7});
+    SimHidUnit simulated(u, info);
+    USBHIDInterface link;
+    link.Open();
+    std::uint8_t response[256] = {};
+    ASSERT_EQ(link.SendCommand(Block(9, 0, 2), response, 256), 0) << c.input << " " << c.output;
+    EXPECT_EQ(HidResponseReport::Result(response), 14u);
+    EXPECT_EQ(response[c.input - 1], 0xEE) << c.input;
+    auto reports = simulated.Reports();
+    ASSERT_EQ(reports.size(), 1u);
+    ASSERT_EQ(reports[0].size(), c.output);
+    EXPECT_EQ(reports[0][0], 0);
+    EXPECT_EQ(std::memcmp(reports[0].data() + 1, Block(9, 0, 2).bytes, HidCommandReport::kSize), 0);
+    for (std::size_t i = 65; i < c.output; ++i) EXPECT_EQ(reports[0][i], 0) << i;
+  }
 }
 
 TEST_F(HidLink, AnswersAfterTheCommandReturnedNeverReachItsBuffer) {
