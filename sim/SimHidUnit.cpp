@@ -42,6 +42,26 @@ void SimHidUnit::DropAnswerTo(std::size_t n) {
   m_dropped.push_back(n);
 }
 
+void SimHidUnit::AnswerLateTo(std::size_t n) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_late.push_back(n);
+}
+
+void SimHidUnit::SendLateAnswers() {
+  std::vector<std::pair<std::size_t, std::vector<std::uint8_t>>> held;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    held.swap(m_held);
+  }
+  for (auto& answer : held)
+    m_registration.DeliverInputReport(answer.second.data(), m_info.inputReportByteLength);
+}
+
+void SimHidUnit::AtReport(std::size_t n, std::function<void()> action) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_actions.emplace_back(n, std::move(action));
+}
+
 void SimHidUnit::Remove() {
   m_unplugged = true;
   m_registration.Remove();
@@ -92,7 +112,10 @@ std::vector<std::uint8_t> SimHidUnit::Answer(std::uint32_t result) const {
 bool SimHidUnit::WriteOutputReport(const BYTE* report, std::size_t length) {
   std::size_t number;
   bool drop;
+  bool late;
   std::function<void(const HidCommandReport&)> observer;
+  std::vector<std::function<void()>> actions;
+  std::vector<std::vector<std::uint8_t>> released;
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     number = ++m_written;
@@ -100,8 +123,26 @@ bool SimHidUnit::WriteOutputReport(const BYTE* report, std::size_t length) {
     m_reports.emplace_back(report, report + length);
     drop = m_neverAnswer || (m_silentFrom != 0 && number >= m_silentFrom) ||
            std::find(m_dropped.begin(), m_dropped.end(), number) != m_dropped.end();
+    late = std::find(m_late.begin(), m_late.end(), number) != m_late.end();
     observer = m_observer;
+    for (auto it = m_actions.begin(); it != m_actions.end();) {
+      if (it->first == number) {
+        actions.push_back(std::move(it->second));
+        it = m_actions.erase(it);
+      } else {
+        ++it;
+      }
+    }
+    for (auto it = m_held.begin(); it != m_held.end();) {
+      if (it->first == number) {
+        released.push_back(std::move(it->second));
+        it = m_held.erase(it);
+      } else {
+        ++it;
+      }
+    }
   }
+  for (const auto& action : actions) action();
 
   HidCommandReport block;
   if (length > 1)
@@ -112,17 +153,28 @@ bool SimHidUnit::WriteOutputReport(const BYTE* report, std::size_t length) {
                      static_cast<std::uint32_t>(HidCommandReport::kDataLength));
 
   const std::uint32_t delay = m_answerDelayMs;
+  const bool removing = m_removeAfter != 0 && m_removeAfter == number;
+  for (auto& answer : released) Send(std::move(answer), delay, removing);
   if (!drop) {
-    if (delay == 0 && m_removeAfter != number)
-      m_registration.DeliverInputReport(Answer(result).data(), m_info.inputReportByteLength);
-    else
-      Schedule(Answer(result), delay);
+    if (late) {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      m_held.emplace_back(number + 1, Answer(result));
+    } else {
+      Send(Answer(result), delay, removing);
+    }
   }
-  if (m_removeAfter != 0 && m_removeAfter == number) {
+  if (removing) {
     m_unplugged = true;
     Schedule({}, delay);
   }
   return true;
+}
+
+void SimHidUnit::Send(std::vector<std::uint8_t> answer, std::uint32_t delayMs, bool viaWorker) {
+  if (delayMs == 0 && !viaWorker)
+    m_registration.DeliverInputReport(answer.data(), m_info.inputReportByteLength);
+  else
+    Schedule(std::move(answer), delayMs);
 }
 
 void SimHidUnit::Schedule(std::vector<std::uint8_t> answer, std::uint32_t delayMs) {
