@@ -119,7 +119,15 @@ bool SimHidUnit::WriteOutputReport(const BYTE* report, std::size_t length) {
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     number = ++m_written;
-    if (m_unplugged || (m_failFrom != 0 && number >= m_failFrom)) return false;
+    if (m_unplugged || (m_failFrom != 0 && number >= m_failFrom)) {
+      // The link wrote again, so it has the answer before: only now may the
+      // unit go, as a report it has not yet read would go with it.
+      if (m_removalDue) {
+        m_removalDue = false;
+        Schedule({}, 0);
+      }
+      return false;
+    }
     m_reports.emplace_back(report, report + length);
     drop = m_neverAnswer || (m_silentFrom != 0 && number >= m_silentFrom) ||
            std::find(m_dropped.begin(), m_dropped.end(), number) != m_dropped.end();
@@ -153,25 +161,25 @@ bool SimHidUnit::WriteOutputReport(const BYTE* report, std::size_t length) {
                      static_cast<std::uint32_t>(HidCommandReport::kDataLength));
 
   const std::uint32_t delay = m_answerDelayMs;
-  const bool removing = m_removeAfter != 0 && m_removeAfter == number;
-  for (auto& answer : released) Send(std::move(answer), delay, removing);
+  for (auto& answer : released) Send(std::move(answer), delay);
   if (!drop) {
     if (late) {
       std::lock_guard<std::mutex> lock(m_mutex);
       m_held.emplace_back(number + 1, Answer(result));
     } else {
-      Send(Answer(result), delay, removing);
+      Send(Answer(result), delay);
     }
   }
-  if (removing) {
+  if (m_removeAfter != 0 && m_removeAfter == number) {
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_unplugged = true;
-    Schedule({}, delay);
+    m_removalDue = true;
   }
   return true;
 }
 
-void SimHidUnit::Send(std::vector<std::uint8_t> answer, std::uint32_t delayMs, bool viaWorker) {
-  if (delayMs == 0 && !viaWorker)
+void SimHidUnit::Send(std::vector<std::uint8_t> answer, std::uint32_t delayMs) {
+  if (delayMs == 0)
     m_registration.DeliverInputReport(answer.data(), m_info.inputReportByteLength);
   else
     Schedule(std::move(answer), delayMs);

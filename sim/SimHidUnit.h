@@ -58,7 +58,9 @@ class SimHidUnit : public platform::host::HidDevice {
   void AnswerAfter(std::uint32_t ms) { m_answerDelayMs = ms; }
   // The n-th write and every later one fails.
   void FailWritesFrom(std::size_t n) { m_failFrom = n; }
-  // The unit is unplugged once its answer to the n-th report is out.
+  // The unit is unplugged after its answer to the n-th report: every later
+  // write fails, and once the first of them has come (so the link has read
+  // that answer) the unit is taken away.
   void RemoveAfterReport(std::size_t n) { m_removeAfter = n; }
   // Unplugged now: open handles fail from here on. From the thread that
   // made the unit, and not while late answers are still due.
@@ -89,8 +91,8 @@ class SimHidUnit : public platform::host::HidDevice {
     std::chrono::steady_clock::time_point due;
     std::vector<std::uint8_t> answer;  // empty: unplug
   };
-  // At once, or through the worker when delayed or when more is to follow.
-  void Send(std::vector<std::uint8_t> answer, std::uint32_t delayMs, bool viaWorker);
+  // At once, or through the worker when delayed.
+  void Send(std::vector<std::uint8_t> answer, std::uint32_t delayMs);
   void Schedule(std::vector<std::uint8_t> answer, std::uint32_t delayMs);
   void Worker();
   std::vector<std::uint8_t> Answer(std::uint32_t result) const;
@@ -107,6 +109,7 @@ class SimHidUnit : public platform::host::HidDevice {
 
   mutable std::mutex m_mutex;
   std::vector<std::size_t> m_dropped;
+  bool m_removalDue = false;
   std::vector<std::size_t> m_late;
   // Late answers and the report whose arrival lets each go.
   std::vector<std::pair<std::size_t, std::vector<std::uint8_t>>> m_held;
