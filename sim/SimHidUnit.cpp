@@ -42,6 +42,26 @@ void SimHidUnit::DropAnswerTo(std::size_t n) {
   m_dropped.push_back(n);
 }
 
+void SimHidUnit::AnswerLateTo(std::size_t n) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_late.push_back(n);
+}
+
+void SimHidUnit::SendLateAnswers() {
+  std::vector<std::pair<std::size_t, std::vector<std::uint8_t>>> held;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    held.swap(m_held);
+  }
+  for (auto& answer : held)
+    m_registration.DeliverInputReport(answer.second.data(), m_info.inputReportByteLength);
+}
+
+void SimHidUnit::AtReport(std::size_t n, std::function<void()> action) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_actions.emplace_back(n, std::move(action));
+}
+
 void SimHidUnit::Remove() {
   m_unplugged = true;
   m_registration.Remove();
@@ -92,16 +112,45 @@ std::vector<std::uint8_t> SimHidUnit::Answer(std::uint32_t result) const {
 bool SimHidUnit::WriteOutputReport(const BYTE* report, std::size_t length) {
   std::size_t number;
   bool drop;
+  bool late;
   std::function<void(const HidCommandReport&)> observer;
+  std::vector<std::function<void()>> actions;
+  std::vector<std::vector<std::uint8_t>> released;
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     number = ++m_written;
-    if (m_unplugged || (m_failFrom != 0 && number >= m_failFrom)) return false;
+    if (m_unplugged || (m_failFrom != 0 && number >= m_failFrom)) {
+      // The link wrote again, so it has the answer before: only now may the
+      // unit go, as a report it has not yet read would go with it.
+      if (m_removalDue) {
+        m_removalDue = false;
+        Schedule({}, 0);
+      }
+      return false;
+    }
     m_reports.emplace_back(report, report + length);
     drop = m_neverAnswer || (m_silentFrom != 0 && number >= m_silentFrom) ||
            std::find(m_dropped.begin(), m_dropped.end(), number) != m_dropped.end();
+    late = std::find(m_late.begin(), m_late.end(), number) != m_late.end();
     observer = m_observer;
+    for (auto it = m_actions.begin(); it != m_actions.end();) {
+      if (it->first == number) {
+        actions.push_back(std::move(it->second));
+        it = m_actions.erase(it);
+      } else {
+        ++it;
+      }
+    }
+    for (auto it = m_held.begin(); it != m_held.end();) {
+      if (it->first == number) {
+        released.push_back(std::move(it->second));
+        it = m_held.erase(it);
+      } else {
+        ++it;
+      }
+    }
   }
+  for (const auto& action : actions) action();
 
   HidCommandReport block;
   if (length > 1)
@@ -112,17 +161,28 @@ bool SimHidUnit::WriteOutputReport(const BYTE* report, std::size_t length) {
                      static_cast<std::uint32_t>(HidCommandReport::kDataLength));
 
   const std::uint32_t delay = m_answerDelayMs;
+  for (auto& answer : released) Send(std::move(answer), delay);
   if (!drop) {
-    if (delay == 0 && m_removeAfter != number)
-      m_registration.DeliverInputReport(Answer(result).data(), m_info.inputReportByteLength);
-    else
-      Schedule(Answer(result), delay);
+    if (late) {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      m_held.emplace_back(number + 1, Answer(result));
+    } else {
+      Send(Answer(result), delay);
+    }
   }
   if (m_removeAfter != 0 && m_removeAfter == number) {
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_unplugged = true;
-    Schedule({}, delay);
+    m_removalDue = true;
   }
   return true;
+}
+
+void SimHidUnit::Send(std::vector<std::uint8_t> answer, std::uint32_t delayMs) {
+  if (delayMs == 0)
+    m_registration.DeliverInputReport(answer.data(), m_info.inputReportByteLength);
+  else
+    Schedule(std::move(answer), delayMs);
 }
 
 void SimHidUnit::Schedule(std::vector<std::uint8_t> answer, std::uint32_t delayMs) {

@@ -19,6 +19,7 @@
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace sim {
@@ -44,12 +45,22 @@ class SimHidUnit : public platform::host::HidDevice {
   void DropAnswerTo(std::size_t n);
   // No answer to the n-th report and all after it.
   void StopAnsweringAt(std::size_t n) { m_silentFrom = n; }
-  // Answers come this many milliseconds (of the link's time, so scaled like
-  // its waits) after their report.
+  // The answer to the n-th report is held back until the next report
+  // arrives and goes out then, before that one's own answer: late for its
+  // own try however long that waits, and there for the next try as soon as
+  // it has written. Without a next report it waits for SendLateAnswers.
+  void AnswerLateTo(std::size_t n);
+  // Every late answer still held goes out now, from the calling thread.
+  void SendLateAnswers();
+  // Answers come this many milliseconds after their report. The delay is a
+  // period (the host's period scale shrinks it): a test that sets it
+  // against the link's waits sets both scales alike.
   void AnswerAfter(std::uint32_t ms) { m_answerDelayMs = ms; }
   // The n-th write and every later one fails.
   void FailWritesFrom(std::size_t n) { m_failFrom = n; }
-  // The unit is unplugged once its answer to the n-th report is out.
+  // The unit is unplugged after its answer to the n-th report: every later
+  // write fails, and once the first of them has come (so the link has read
+  // that answer) the unit is taken away.
   void RemoveAfterReport(std::size_t n) { m_removeAfter = n; }
   // Unplugged now: open handles fail from here on. From the thread that
   // made the unit, and not while late answers are still due.
@@ -57,6 +68,9 @@ class SimHidUnit : public platform::host::HidDevice {
 
   // Called with every report as it arrives (on the writing thread).
   void OnReport(std::function<void(const HidCommandReport&)> observer);
+  // Runs once, as the n-th report arrives: on the writing thread, before the
+  // unit acts on it and before the write returns. Not for a failed write.
+  void AtReport(std::size_t n, std::function<void()> action);
 
   // What arrived: every output report whole, report id first.
   std::vector<std::vector<std::uint8_t>> Reports() const;
@@ -77,6 +91,8 @@ class SimHidUnit : public platform::host::HidDevice {
     std::chrono::steady_clock::time_point due;
     std::vector<std::uint8_t> answer;  // empty: unplug
   };
+  // At once, or through the worker when delayed.
+  void Send(std::vector<std::uint8_t> answer, std::uint32_t delayMs);
   void Schedule(std::vector<std::uint8_t> answer, std::uint32_t delayMs);
   void Worker();
   std::vector<std::uint8_t> Answer(std::uint32_t result) const;
@@ -93,6 +109,11 @@ class SimHidUnit : public platform::host::HidDevice {
 
   mutable std::mutex m_mutex;
   std::vector<std::size_t> m_dropped;
+  bool m_removalDue = false;
+  std::vector<std::size_t> m_late;
+  // Late answers and the report whose arrival lets each go.
+  std::vector<std::pair<std::size_t, std::vector<std::uint8_t>>> m_held;
+  std::vector<std::pair<std::size_t, std::function<void()>>> m_actions;
   std::vector<std::vector<std::uint8_t>> m_reports;
   std::size_t m_written = 0;
   std::function<void(const HidCommandReport&)> m_observer;

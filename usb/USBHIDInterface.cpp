@@ -159,8 +159,10 @@ std::int32_t USBHIDInterface::SendCommand(const HidCommandReport& block, BYTE* r
     LeaveCriticalSection(&m_responseLock);
     ResetEvent(m_responseEvent);
 
-    // A unit whose reports do not fit the link's buffers is not written to.
+    // A unit whose reports do not fit the link's buffers is not written to,
+    // nor one whose output report would cut the command short.
     if (m_writeHandle == nullptr || m_caps.OutputReportByteLength > kWriteBufferSize ||
+        m_caps.OutputReportByteLength < kCommandReportSize ||
         m_caps.InputReportByteLength > kReadBufferSize) {
       throw std::exception();
     }

@@ -17,10 +17,13 @@ inline constexpr USHORT kUpdaterProductIdB = 3;
 
 class USBHIDInterface {
  public:
-  // Sizes of the link's own report buffers. A unit declaring longer reports
-  // cannot be served: its commands fail as a failed write does.
+  // Sizes of the link's own report buffers, and the shortest output report
+  // that holds a whole command (report id and block). A unit declaring
+  // longer reports than the buffers, or a shorter output report than a
+  // command, cannot be served: its commands fail as a failed write does.
   static constexpr DWORD kReadBufferSize = 256;
   static constexpr DWORD kWriteBufferSize = 128;
+  static constexpr DWORD kCommandReportSize = 1 + HidCommandReport::kSize;
 
   static constexpr DWORD kReplyWaitMs = 10000;
   static constexpr int kTries = 5;

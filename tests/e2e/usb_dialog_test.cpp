@@ -45,8 +45,13 @@ class RefusingHidUnit : public SimHidUnit {
   std::atomic<int> queryOpens_{0};
 };
 
+// Detection only: no command goes to a unit, so no wait here is for an
+// answer. The time-outs are shrunk as well, for the links' listeners: each
+// poll's probe and each device replaced stops one, which takes up to a
+// flag test (300 ms at full length) on the dialog's thread.
 class UsbDialog : public DialogTest {
  protected:
+  support::ScopedTimeScale noCommands{0.02, 0.02};
   UpdaterUnit unit;
 };
 
@@ -232,7 +237,9 @@ TEST(UsbDialogTimer, EveryTimerIdPolls) {
 // ---------------------------------------------------------------------------
 // Updates
 
-class UsbUpdate : public UsbDialog {
+// The commands' waits for their answers at full length, as the harness has
+// them.
+class UsbUpdate : public DialogTest {
  protected:
   static constexpr ProductKind kKind = ProductKindHalviQuen;
 
@@ -274,6 +281,7 @@ class UsbUpdate : public UsbDialog {
     EXPECT_EQ(dlg.m_status, after.status);
   }
 
+  UpdaterUnit unit;
   RecordingDlg dlg{kKind};
   std::unique_ptr<SimHidUnit> hid;
   Shown after;
@@ -390,9 +398,13 @@ TEST_F(UsbUpdate, AUnitRemovedMidUpdateShowsTheError) {
 }
 
 TEST_F(UsbUpdate, AUnitThatStopsAnsweringShowsTheError) {
-  support::ScopedTimeScale faster(0.01, 0.01);  // five unanswered tries of 100 ms each
   ASSERT_TRUE(Image().WriteFile("Quen.bin"));
-  RunUpdate([&] { hid->StopAnsweringAt(30); });
+  RunUpdate([&] {
+    hid->StopAnsweringAt(30);
+    // The tries from there on are to run out: five of 100 ms each. Those
+    // before keep their full length, as they end in an answer.
+    hid->AtReport(30, [] { platform::SetTimeOutScale(0.01); });
+  });
   EXPECT_EQ(after.status, UpdateStatusError);
   EXPECT_EQ(finalText, Expected(kKind, 12));
 }

@@ -17,6 +17,7 @@
 #include "sim/ImageBuilder.h"
 #include "sim/SimHidUnit.h"
 #include "sim/UpdaterUnit.h"
+#include "tests/support/time_scale.h"
 #include "tests/support/trace_client.h"
 #include "tests/support/work_dir.h"
 
@@ -96,18 +97,23 @@ size_t CountCommand(const std::vector<HidCommandReport>& blocks, uint32_t comman
   return n;
 }
 
+// The small scale: the units' pace, and the waits that are to run out
+// (10 s reply waits then last 200 ms).
+constexpr double kScale = 0.02;
+
 class UsbDevice : public testing::Test {
  protected:
-  void SetUp() override {
-    // 10 s reply waits last 200 ms: short, yet long enough that no
-    // answer is late on a loaded machine.
-    platform::SetTimeScale(0.02);
-    ASSERT_TRUE(m_workDir.ok());
-  }
+  void SetUp() override { ASSERT_TRUE(m_workDir.ok()); }
   void TearDown() override {
     device.reset();
     hid.reset();
-    platform::SetTimeScale(1.0);
+  }
+
+  // From the n-th report on the unit's tries are to run out: their waits
+  // are shrunk from then on, while those before it, which end in an
+  // answer, keep their full length.
+  void ShortWaitsFromReport(std::size_t n) {
+    hid->AtReport(n, [] { platform::SetTimeOutScale(kScale); });
   }
 
   // A unit with that version number, and a device with its link open.
@@ -136,6 +142,8 @@ class UsbDevice : public testing::Test {
     return kept;
   }
 
+  // The units' pace at a small scale; the link's waits at their full length.
+  support::ScopedTimeScale scale{kScale, 1.0};
   UpdaterUnit unit;
   std::vector<std::string> trace;
   TraceClient client{trace};
@@ -210,6 +218,8 @@ TEST_F(UsbDevice, ImagesWithAWrappingRangeOrARecordInTheHeaderSendNothing) {
       {"record inside the header",
        ImageBuilder().ImageHeaderSize(0x14).Internal(0x1000, PatternBytes(64))},
   };
+  // No command: the listeners' flag tests and stop bounds may run short.
+  support::ScopedTimeScale noCommand(kScale, kScale);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     trace.clear();
@@ -435,6 +445,7 @@ TEST_F(UsbDevice, AUnitThatStopsAnsweringEndsTheUpdate) {
   // Reports: "Starting Up...", the sum, the first packet, then the second
   // packet goes unanswered.
   hid->StopAnsweringAt(4);
+  ShortWaitsFromReport(4);
   EXPECT_THROW(device->Update(0), std::exception);
   // Five tries of the unanswered packet, and nothing after it.
   auto blocks = hid->Blocks();
@@ -453,6 +464,7 @@ TEST_F(UsbDevice, AnUnansweredCompareEndsTheUpdateToo) {
   hid->DropAnswerTo(4);
   hid->DropAnswerTo(5);
   hid->DropAnswerTo(6);
+  ShortWaitsFromReport(2);
   EXPECT_THROW(device->Update(0), std::exception);
   EXPECT_EQ(hid->ReportCount(), 6u);
   EXPECT_EQ(CountCommand(hid->Blocks(), DeviceCommandWriteData), 0u);

@@ -10,11 +10,13 @@
 
 #include "sim/SimHidUnit.h"
 #include "sim/UpdaterUnit.h"
+#include "tests/support/time_scale.h"
 
 #include <chrono>
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -61,14 +63,15 @@ HidDeviceInfo WithIds(USHORT vendor, USHORT product, USHORT version = UsbProduct
   return info;
 }
 
-// 10 s reply waits last 200 ms: short, yet long enough that an answer is
-// never late on a loaded machine.
+// The units' answer delays at a small scale. The link's waits keep their
+// full length, as most of them end in an answer and return when it comes;
+// a test, or the part of one, whose waits are to run out shrinks them to
+// this scale too.
 constexpr double kScale = 0.02;
 
 class HidLink : public testing::Test {
  protected:
-  void SetUp() override { platform::SetTimeScale(kScale); }
-  void TearDown() override { platform::SetTimeScale(1.0); }
+  support::ScopedTimeScale scale{kScale, 1.0};
   UpdaterUnit unit;
 };
 
@@ -180,6 +183,8 @@ TEST_F(HidLink, PassesOverOtherProductsAndVendors) {
 }
 
 TEST_F(HidLink, UpdateModeAndProductCodeComeFromTheVersionNumber) {
+  // No command: the listeners' flag tests and stop bounds may run short.
+  support::ScopedTimeScale noCommand(kScale, kScale);
   struct Case {
     USHORT version;
     bool updateMode;
@@ -258,6 +263,7 @@ TEST_F(HidLink, ACopyNeverGoesBeyondTheLengthGiven) {
 }
 
 TEST_F(HidLink, AUnitThatNeverAnswersGetsFiveTriesAndTraces) {
+  support::ScopedTimeScale silent(kScale, kScale);  // every try runs out
   SimHidUnit simulated(unit);
   simulated.NeverAnswer();
   USBHIDInterface link;
@@ -280,8 +286,14 @@ TEST_F(HidLink, AUnitThatNeverAnswersGetsFiveTriesAndTraces) {
 
 TEST_F(HidLink, ALateAnswerEndsTheNextTry) {
   SimHidUnit simulated(unit);
+  // The first try's answer comes only once the second try has written; the
+  // second's own answer never comes.
+  simulated.AnswerLateTo(1);
   simulated.DropAnswerTo(2);
-  simulated.AnswerAfter(15000);  // the first try's answer lands in the second
+  // So the first try runs out, and waits a short time; the second ends in
+  // the late answer, and waits its full time.
+  support::ScopedTimeScale firstTry(kScale, kScale);
+  simulated.AtReport(2, [] { platform::SetTimeOutScale(1.0); });
   USBHIDInterface link;
   link.Open();
   DebugOutputCapture capture;
@@ -291,28 +303,43 @@ TEST_F(HidLink, ALateAnswerEndsTheNextTry) {
               ElementsAre("USBHIDInterface::SendCommand() cmd result 00000102, retry count 1"));
 }
 
-TEST_F(HidLink, EachTryWaitsTenSecondsForItsAnswer) {
-  // Answers a second before and a second after the first try's wait ends.
-  // At this scale that second is 100 ms, ample for a loaded sanitizer run.
-  constexpr double kTryScale = 0.1;
-  platform::SetTimeScale(kTryScale);
-  struct Case {
-    std::uint32_t answerAfterMs;
-    std::size_t reports;
-    std::size_t traces;
-  };
-  for (Case c : {Case{9000, 1, 0}, Case{11000, 2, 1}}) {
-    UpdaterUnit u;
-    SimHidUnit simulated(u);
-    simulated.AnswerAfter(c.answerAfterMs);
-    USBHIDInterface link;
-    link.Open();
-    DebugOutputCapture capture;
-    EXPECT_EQ(link.SendCommand(Block(13), nullptr, 0), 0) << c.answerAfterMs;
-    EXPECT_EQ(simulated.ReportCount(), c.reports) << c.answerAfterMs;
-    EXPECT_EQ(TraceLines(capture).size(), c.traces) << c.answerAfterMs;
-  }
+// Answers a second before and a second after the first try's wait ends,
+// the delays and the waits at one scale. That second is 200 ms here: one
+// case races its answer against the wait's end and the other the wait's
+// end against its answer, so the margin stays wide of the few ms a loaded
+// sanitizer run delays a thread. Each case is a test of its own, so that
+// the two run side by side.
+struct TryCase {
+  std::uint32_t answerAfterMs;
+  std::size_t reports;
+  std::size_t traces;
+};
+
+void PrintTo(const TryCase& c, std::ostream* os) { *os << "answer after " << c.answerAfterMs; }
+
+class HidLinkTry : public HidLink, public testing::WithParamInterface<TryCase> {
+ protected:
+  static constexpr double kTryScale = 0.2;
+  support::ScopedTimeScale tryScale{kTryScale, kTryScale};
+};
+
+TEST_P(HidLinkTry, EachTryWaitsTenSecondsForItsAnswer) {
+  const TryCase c = GetParam();
+  SimHidUnit simulated(unit);
+  simulated.AnswerAfter(c.answerAfterMs);
+  USBHIDInterface link;
+  link.Open();
+  DebugOutputCapture capture;
+  EXPECT_EQ(link.SendCommand(Block(13), nullptr, 0), 0);
+  EXPECT_EQ(simulated.ReportCount(), c.reports);
+  EXPECT_EQ(TraceLines(capture).size(), c.traces);
 }
+
+INSTANTIATE_TEST_SUITE_P(ASecondBeforeOrAfter, HidLinkTry,
+                         testing::Values(TryCase{9000, 1, 0}, TryCase{11000, 2, 1}),
+                         [](const testing::TestParamInfo<TryCase>& info) {
+                           return "AnswerAfter" + std::to_string(info.param.answerAfterMs);
+                         });
 
 TEST_F(HidLink, ACommandWithoutBufferStillWaitsForItsAnswer) {
   SimHidUnit simulated(unit);
@@ -326,6 +353,7 @@ TEST_F(HidLink, ACommandWithoutBufferStillWaitsForItsAnswer) {
   EXPECT_THAT(TraceLines(capture), IsEmpty());
 
   simulated.NeverAnswer();
+  support::ScopedTimeScale silent(kScale, kScale);  // every try runs out
   EXPECT_NE(link.SendCommand(Block(13), nullptr, 0), 0);
   EXPECT_EQ(simulated.ReportCount(), 6u);
 }
@@ -367,9 +395,8 @@ TEST_F(HidLink, AUnitRemovedWhileOpenMakesWritesThrow) {
 }
 
 TEST_F(HidLink, DestroyingAListeningInterfaceTracesOnceAndEndsItsListener) {
-  // The listener's flag test comes every 75 ms, the stop bound is 325 ms.
-  constexpr double kStopTestScale = 0.25;
-  platform::SetTimeScale(kStopTestScale);
+  // At full length: the listener's flag test comes every 300 ms, and the
+  // stop bound of 1300 ms leaves it a wide margin to notice the stop.
   SimHidUnit simulated(unit);
   const std::size_t threadsBefore = platform::host::RunningThreads();
   auto link = std::make_unique<USBHIDInterface>();
@@ -380,7 +407,7 @@ TEST_F(HidLink, DestroyingAListeningInterfaceTracesOnceAndEndsItsListener) {
   const auto start = Clock::now();
   link.reset();
   // Ended at its next flag test, not by the cancel once the bound ran out.
-  EXPECT_LT(ElapsedMs(start), 300 * kStopTestScale + 150.0);
+  EXPECT_LT(ElapsedMs(start), USBHIDInterface::kFlagTestMs + 500.0);
   EXPECT_THAT(capture.Strings(), ElementsAre("Stopped listening: 0", "\n"));
   EXPECT_EQ(platform::host::RunningThreads(), threadsBefore);
   EXPECT_EQ(simulated.Registration().PendingReads(), 0u);
@@ -390,33 +417,42 @@ TEST_F(HidLink, DestroyingAListeningInterfaceTracesOnceAndEndsItsListener) {
 TEST_F(HidLink, AListenerLateForTheStopBoundIsWaitedForBeforeAnythingIsReleased) {
   SimHidUnit simulated(unit);
   const std::size_t threadsBefore = platform::host::RunningThreads();
-  // The listener starts its 300 ms wait at full time; the stop bound then
-  // runs at the small scale and expires long before that wait would end.
-  platform::SetTimeScale(1.0);
+  // The listener starts its flag-test wait stretched to 1200 ms; the stop
+  // bound then runs shrunk to 65 ms and expires long before that wait ends.
+  constexpr double kListenerScale = 4.0;
+  constexpr double kStopScale = 0.05;
+  platform::SetTimeOutScale(kListenerScale);
   auto link = std::make_unique<USBHIDInterface>();
   link->Open();
   ASSERT_NO_FATAL_FAILURE(AwaitListenersRead(simulated));
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // into its wait
-  constexpr double kStopScale = 0.05;                          // a 65 ms bound
-  platform::SetTimeScale(kStopScale);
+  std::this_thread::sleep_for(std::chrono::milliseconds(250));  // into its wait
+  platform::SetTimeOutScale(kStopScale);
   const auto start = Clock::now();
   link.reset();
   const double elapsed = ElapsedMs(start);
   // The whole bound was given to the listener first; then it was ended by
   // cancelling its read, long before its own wait would have run out.
   EXPECT_GE(elapsed, 0.9 * 1300 * kStopScale);
-  EXPECT_LT(elapsed, 200.0);
+  EXPECT_LT(elapsed, 1300 * kStopScale + 400.0);
   EXPECT_EQ(platform::host::RunningThreads(), threadsBefore);
   EXPECT_EQ(simulated.Registration().PendingReads(), 0u);
   for (const auto& open : simulated.Registration().Opens()) EXPECT_FALSE(open.open);
 }
 
-TEST_F(HidLink, ReportsLongerThanTheLinksBuffersAreNeverReadOrWritten) {
+// An output report longer than the write buffer, or too short to hold the
+// report id and the whole block, is never written: a cut command could be
+// taken for another by a unit in its update mode. An input report longer
+// than the read buffer is never read.
+TEST_F(HidLink, ReportsOutsideTheLinksBoundsAreNeverReadOrWritten) {
   struct Case {
     USHORT input;
     USHORT output;
   };
-  for (Case c : {Case{257, 65}, Case{1024, 65}, Case{65, 129}, Case{65, 512}}) {
+  // No command gets as far as a wait: the listeners' flag tests and stop
+  // bounds may run short.
+  support::ScopedTimeScale noWait(kScale, kScale);
+  for (Case c : {Case{257, 65}, Case{1024, 65}, Case{65, 129}, Case{65, 512}, Case{65, 64},
+                 Case{65, 4}, Case{65, 1}, Case{65, 0}}) {
     UpdaterUnit u;
     HidDeviceInfo info = SimHidUnit::Info();
     info.inputReportByteLength = c.input;
@@ -429,7 +465,7 @@ TEST_F(HidLink, ReportsLongerThanTheLinksBuffersAreNeverReadOrWritten) {
     std::uint8_t response[256];
     EXPECT_THROW(link.SendCommand(Block(9), response, 256), std::exception)
         << c.input << " " << c.output;
-    EXPECT_EQ(simulated.ReportCount(), 0u);
+    EXPECT_EQ(simulated.ReportCount(), 0u) << c.input << " " << c.output;
     if (c.input > USBHIDInterface::kReadBufferSize) {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
       EXPECT_EQ(simulated.Registration().PendingReads(), 0u);
@@ -437,42 +473,57 @@ TEST_F(HidLink, ReportsLongerThanTheLinksBuffersAreNeverReadOrWritten) {
   }
 }
 
-TEST_F(HidLink, ReportsUpToTheLinksBuffersAreServed) {
-  HidDeviceInfo info = SimHidUnit::Info();
-  info.inputReportByteLength = 256;
-  info.outputReportByteLength = 128;
-  unit.LoadInternal(0, {7, 7});
-  SimHidUnit simulated(unit, info);
-  USBHIDInterface link;
-  link.Open();
-  std::uint8_t response[256] = {};
-  ASSERT_EQ(link.SendCommand(Block(9, 0, 2), response, 256), 0);
-  EXPECT_EQ(HidResponseReport::Result(response), 14u);
-  EXPECT_EQ(response[255], 0xEE);
-  auto reports = simulated.Reports();
-  ASSERT_EQ(reports.size(), 1u);
-  ASSERT_EQ(reports[0].size(), 128u);
-  for (std::size_t i = 65; i < 128; ++i) EXPECT_EQ(reports[0][i], 0) << i;
+TEST_F(HidLink, ReportsWithinTheLinksBoundsAreServed) {
+  struct Case {
+    USHORT input;
+    USHORT output;
+  };
+  for (Case c : {Case{256, 128}, Case{65, 65}}) {
+    UpdaterUnit u;
+    HidDeviceInfo info = SimHidUnit::Info();
+    info.inputReportByteLength = c.input;
+    info.outputReportByteLength = c.output;
+    u.LoadInternal(0, {7, 7});
+    SimHidUnit simulated(u, info);
+    USBHIDInterface link;
+    link.Open();
+    std::uint8_t response[256] = {};
+    ASSERT_EQ(link.SendCommand(Block(9, 0, 2), response, 256), 0) << c.input << " " << c.output;
+    EXPECT_EQ(HidResponseReport::Result(response), 14u);
+    EXPECT_EQ(response[c.input - 1], 0xEE) << c.input;
+    auto reports = simulated.Reports();
+    ASSERT_EQ(reports.size(), 1u);
+    ASSERT_EQ(reports[0].size(), c.output);
+    EXPECT_EQ(reports[0][0], 0);
+    EXPECT_EQ(std::memcmp(reports[0].data() + 1, Block(9, 0, 2).bytes, HidCommandReport::kSize), 0);
+    for (std::size_t i = 65; i < c.output; ++i) EXPECT_EQ(reports[0][i], 0) << i;
+  }
 }
 
 TEST_F(HidLink, AnswersAfterTheCommandReturnedNeverReachItsBuffer) {
   unit.LoadInternal(0, {1, 1});
   SimHidUnit simulated(unit);
   // The first try's answer comes during the second try, whose own answer,
-  // with another sum, comes after the command has returned.
-  simulated.AnswerAfter(15000);
-  int reports = 0;
-  simulated.OnReport([&](const HidCommandReport&) {
-    if (++reports == 2) unit.LoadInternal(0, {9, 9});
+  // with another sum, comes only after the command has returned.
+  simulated.AnswerLateTo(1);
+  simulated.AnswerLateTo(2);
+  simulated.AtReport(2, [&] {
+    unit.LoadInternal(0, {9, 9});
+    platform::SetTimeOutScale(1.0);  // the second try ends in an answer
   });
+  support::ScopedTimeScale firstTry(kScale, kScale);  // runs out
   USBHIDInterface link;
   link.Open();
   std::uint8_t response[256];
   std::memset(response, 0xCC, sizeof response);
   ASSERT_EQ(link.SendCommand(Block(9, 0, 2), response, 256), 0);
   EXPECT_EQ(HidResponseReport::Result(response), 2u);
-  // The second answer is due 25000 ms after the first report.
-  std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<int>(15000 * kScale)));
+
+  // The second answer arrives while no command waits; once the listener's
+  // next read is outstanding it has handled that answer.
+  ASSERT_NO_FATAL_FAILURE(AwaitListenersRead(simulated));
+  simulated.SendLateAnswers();
+  ASSERT_NO_FATAL_FAILURE(AwaitListenersRead(simulated));
   EXPECT_EQ(HidResponseReport::Result(response), 2u);
   EXPECT_EQ(simulated.ReportCount(), 2u);
 }

@@ -92,10 +92,12 @@ INT_PTR RunMain(Probe& probe) {
                          TestProc, reinterpret_cast<LPARAM>(&probe));
 }
 
+// Timer periods shrunk; no wait here is to run out, so the time-outs keep
+// their full length.
 class Dialogs : public ::testing::Test {
  protected:
-  void SetUp() override { platform::SetTimeScale(0.001); }
-  void TearDown() override { platform::SetTimeScale(1.0); }
+  void SetUp() override { platform::SetPeriodScale(0.001); }
+  void TearDown() override { platform::SetPeriodScale(1.0); }
 };
 
 TEST_F(Dialogs, TimersFireWithTheirIdUnderTheTimeScale) {
