@@ -308,9 +308,13 @@ int main(int argc, char** argv) {
   }
 
   // The FireWire unit answers busy for 2 s polls, and its scan runs on the
-  // one-second timer: at a hundredth of the time it takes a few seconds.
-  platform::SetTimeScale(
-      options.timeScale.value_or(options.bus == demo::Bus::FireWire ? 0.01 : 1.0));
+  // one-second timer: with those at a hundredth the update takes a few
+  // seconds. Its waits end when the driver answers, so they keep their
+  // length: shrunk, a loaded machine's connect would miss its 1000 ms.
+  if (options.timeScale)
+    platform::SetTimeScale(*options.timeScale);
+  else if (options.bus == demo::Bus::FireWire)
+    platform::SetPeriodScale(0.01);
 
   sim::UpdaterUnit unit(demo::kInternalSize, demo::kExternalPages);
   const std::string flash = demo::FlashFileName(*model);

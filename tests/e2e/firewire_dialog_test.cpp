@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -37,6 +38,14 @@ constexpr int kKind = ProductKindFireWire;
 constexpr std::uint64_t kOrvelId = 0x0001F2A500C0FFEEull;
 constexpr std::uint64_t kPaskoId = 0x0001F2A500C0BEEFull;
 
+// Ends a capture of standard output. The test's own failure messages went
+// there too, so a test that has failed shows what was captured.
+std::string TakeStdout() {
+  std::string out = testing::internal::GetCapturedStdout();
+  if (testing::Test::HasFailure()) std::fputs(out.c_str(), stderr);
+  return out;
+}
+
 class FireWireDialog : public DialogTest {
  protected:
   void SetUp() override { ASSERT_TRUE(dir.ok()); }
@@ -53,22 +62,19 @@ class FireWireDialog : public DialogTest {
     return unit;
   }
 
-  // The process-wide session is made first, at full time scale: at the
-  // suite's scale its 1000 ms connect wait is 20 ms, less than a thread may
-  // take to start on a loaded machine. The dialog's listener then registers
-  // with it as it would with one it made itself; the driver's record starts
-  // with the dialog.
-  RecordingDlg& Dialog(bool sessionFirst = true) {
-    if (sessionFirst) {
-      {
-        support::ScopedTimeScale full(1.0, 1.0);
-        DriverListener first(1, 1);
-      }
-      driver.ClearRequests();
-    }
+  // The dialog makes the process-wide session itself: the harness keeps
+  // the waits for an answer, its 1000 ms connect wait among them, at full
+  // length.
+  RecordingDlg& Dialog() {
     dlg = std::make_unique<RecordingDlg>(ProductKindFireWire);
+    m_ticksAtOpen = platform::ui::TimerTicks();
     return *dlg;
   }
+
+  // The scans the last dialog has run: the one it opens with and one for
+  // every tick since. A loaded machine may tick before a script's first
+  // step, so a count of calls per scan is checked against this.
+  std::uint64_t Scans() const { return 1 + platform::ui::TimerTicks() - m_ticksAtOpen; }
 
   // Runs the dialog with the script; the script must end it.
   void Run(Script& script) {
@@ -78,12 +84,15 @@ class FireWireDialog : public DialogTest {
 
   SimFireWireDriver driver;
   std::unique_ptr<RecordingDlg> dlg;
+
+ private:
+  std::uint64_t m_ticksAtOpen = 0;
 };
 
 TEST_F(FireWireDialog, NoDriverAnswerDropsTheListenerAndScansNothing) {
   driver.SetConnectResult(0);  // the driver never connects: no registration
   AddUnit(kOrvelId, FireWireModelOrvel);
-  RecordingDlg& d = Dialog(false);
+  RecordingDlg& d = Dialog();
   std::size_t refreshes = 0;
   Script script;
   script.WaitForDialog(kCaption)
@@ -121,7 +130,9 @@ TEST_F(FireWireDialog, OneSupportedUnitIsReady) {
   AddUnit(kOrvelId, FireWireModelOrvel);
   RecordingDlg& d = Dialog();
   std::size_t registrations = 0, unregistrations = 0, refreshes = 0;
-  Device* device = nullptr;
+  // The first scan's device, kept alive so that a later one cannot take
+  // its address: a new device must then differ from it.
+  std::unique_ptr<Device> first;
   Script script;
   testing::internal::CaptureStdout();
   script.WaitForDialog(kCaption)
@@ -145,13 +156,14 @@ TEST_F(FireWireDialog, OneSupportedUnitIsReady) {
         EXPECT_EQ(registrations, 1u);
         // After the next scan the overall bar stands at the stored percent.
         d.m_percent = 40;
-        device = d.m_device.get();
+        first = std::move(d.m_device);
         refreshes = d.refreshes.size();
       })
       .WaitTicks(1)
       .Do([&] {
         EXPECT_EQ(Pos(d.m_hWnd, IDC_OVERALL_PROGRESS), 40);
-        EXPECT_NE(d.m_device.get(), device) << "a new device every scan";
+        ASSERT_NE(d.m_device, nullptr) << "a new device every scan";
+        EXPECT_NE(d.m_device.get(), first.get()) << "a new device every scan";
       })
       .WaitTicks(3)
       .Do([&] {
@@ -166,7 +178,7 @@ TEST_F(FireWireDialog, OneSupportedUnitIsReady) {
         PressEscape(d.m_hWnd);
       });
   Run(script);
-  const std::string out = testing::internal::GetCapturedStdout();
+  const std::string out = TakeStdout();
   EXPECT_EQ(out.rfind("1 5 22 ", 0), 0u) << out;
 }
 
@@ -200,7 +212,7 @@ TEST_F(FireWireDialog, AnUnsupportedUnitIsCountedButNotKept) {
     });
     Run(script);
     // The first scan's lines; a tick before Esc may add a second scan's.
-    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string out = TakeStdout();
     EXPECT_EQ(out.rfind(c.trace, 0), 0u) << out;
     dlg.reset();
     driver.RemoveUnit(kPaskoId);
@@ -256,7 +268,7 @@ TEST_F(FireWireDialog, AnIdWithLowHalfZeroEndsTheEnumeration) {
     EXPECT_EQ(d.m_fireWireUnitCount, 0);
     EXPECT_FALSE(d.m_listener);
     EXPECT_EQ(d.m_device, nullptr);
-    EXPECT_EQ(driver.ApiCalls(ClientModeApiGetDeviceId), 1u);
+    EXPECT_EQ(driver.ApiCalls(ClientModeApiGetDeviceId), Scans()) << "one id call a scan";
     PressEscape(d.m_hWnd);
   });
   Run(script);
@@ -288,7 +300,7 @@ TEST_F(FireWireDialog, NoUnitAtAllRegistersAndLetsGoEveryTick) {
         EXPECT_EQ(Text(d.m_hWnd), Expected(kKind, 3));
         EXPECT_FALSE(d.m_listener);
         registrations = driver.ApiCalls(ClientModeApiRegisterCallback);
-        EXPECT_EQ(registrations, 1u);
+        EXPECT_EQ(registrations, Scans()) << "one registration a scan";
       })
       .WaitTicks(2)
       .Do([&] {
@@ -440,7 +452,7 @@ class FireWireUpdate : public FireWireDialog {
   void RunQuietly(Script& script) {
     testing::internal::CaptureStdout();
     Run(script);
-    testing::internal::GetCapturedStdout();
+    TakeStdout();
   }
 
   UpdaterUnit unit;
@@ -466,11 +478,12 @@ TEST_F(FireWireUpdate, AnUpdateThroughTheDriverToTheEnd) {
       .Do([&] {
         ASSERT_EQ(d.m_status, UpdateStatusReady);
         d.refreshes.clear();
-        // Every command's 2 s busy wait in well under a millisecond.
-        platform::SetTimeScale(0.0002);
+        // Every command's 2 s busy wait a millisecond; the update waits for
+        // nothing else.
+        platform::SetPeriodScale(0.0002);
         ASSERT_TRUE(Click(TopDialog(), IDC_UPDATE_NOW));
       })
-      .Do([&] { platform::SetTimeScale(0.02); })
+      .Do([&] { platform::SetPeriodScale(0.02); })
       .WaitFor([&] { return d.m_status == UpdateStatusReady; })
       .Do([&] {
         readyAgain = Visible(d.m_hWnd, IDC_UPDATE_NOW);
@@ -513,11 +526,11 @@ TEST_F(FireWireUpdate, ADriverErrorDuringTheUpdateDropsTheListener) {
         d.refreshes.clear();
         registrations = driver.ApiCalls(ClientModeApiRegisterCallback);
         fault.Arm(true, sim::FireWireRegisterFault::kAnyRegister, 200, 0x3D, "bus reset");
-        platform::SetTimeScale(0.0002);
+        platform::SetPeriodScale(0.0002);
         ASSERT_TRUE(Click(TopDialog(), IDC_UPDATE_NOW));
       })
       .Do([&] {
-        platform::SetTimeScale(0.02);
+        platform::SetPeriodScale(0.02);
         EXPECT_TRUE(fault.Fired());
       })
       .WaitFor([&] { return d.m_status == UpdateStatusReady; })

@@ -13,8 +13,6 @@
 #include <utility>
 #include <vector>
 
-#include <platform/timescale.h>
-
 #include "device/DeviceUtilitiesFW.h"
 #include "device/UpdateStatus.h"
 #include "firewire/ClientModeApi.h"
@@ -22,6 +20,7 @@
 #include "sim/SimFireWireDriver.h"
 #include "sim/SimFireWireUpdater.h"
 #include "sim/UpdaterUnit.h"
+#include "tests/support/time_scale.h"
 #include "tests/support/trace_client.h"
 #include "tests/support/work_dir.h"
 
@@ -91,6 +90,8 @@ size_t CountWindowWrites(const std::vector<Access>& accesses) {
 }
 
 // Captures standard output until taken, also when a test leaves early.
+// The test's own failure messages go there too, so a test that has failed
+// shows what was captured.
 class StdoutCapture {
  public:
   StdoutCapture() { testing::internal::CaptureStdout(); }
@@ -98,7 +99,9 @@ class StdoutCapture {
   std::string Take() {
     if (m_taken) return {};
     m_taken = true;
-    return testing::internal::GetCapturedStdout();
+    std::string out = testing::internal::GetCapturedStdout();
+    if (testing::Test::HasFailure()) std::fputs(out.c_str(), stderr);
+    return out;
   }
 
  private:
@@ -113,22 +116,16 @@ class FireWireDeviceTest : public ::testing::Test {
 
   void SetUp() override {
     driver.AddUnit(updater);
-    // The session is made at an easy scale (its connect wait is scaled
-    // too); then every 2 s poll becomes about a millisecond.
-    platform::SetTimeScale(0.1);
+    // The first call makes the process-wide session.
     FWCnslError error("fw_device_test", __LINE__);
     ASSERT_EQ(ClientModeApi_GetModelCode(&error, kUnitId), 22u);
     ASSERT_EQ(error.code, 0);
-    platform::SetTimeScale(0.0005);
     ASSERT_TRUE(m_workDir.ok());
     device = std::make_unique<DeviceUtilitiesFW>(&client, kIdLow, kIdHigh, 22);
     client.device = device.get();
   }
 
-  void TearDown() override {
-    ClientModeApi_ReleaseSession();
-    platform::SetTimeScale(1.0);
-  }
+  void TearDown() override { ClientModeApi_ReleaseSession(); }
 
   // Writes the image as the file of the device's model (Orvel).
   void WriteImage(const sim::ImageBuilder& image, const char* name = "Orvel.bin") {
@@ -137,6 +134,10 @@ class FireWireDeviceTest : public ::testing::Test {
 
   std::vector<Access> Accesses() const { return registers.Accesses(); }
 
+  // Every 2 s busy poll about a millisecond. The session's connect and
+  // stop waits keep their full length: both end when the other side
+  // answers, and shrunk they would run out on a loaded machine.
+  support::ScopedTimeScale scale{0.0005, 1.0};
   sim::UpdaterUnit unit;
   sim::SimFireWireDriver driver;
   std::shared_ptr<sim::SimFireWireUpdater> updater;
@@ -314,7 +315,7 @@ INSTANTIATE_TEST_SUITE_P(StatusWords, FireWireBusyTest,
 
 TEST_F(FireWireDeviceTest, EveryCommandSleepsBeforeLookingAtTheStatus) {
   // 2000 ms scaled by 0.01: at least 20 ms for one command and its poll.
-  platform::SetTimeScale(0.01);
+  support::ScopedTimeScale slower(0.01, 1.0);
   registers.SetBusyPolls(0);
   const std::vector<uint8_t> data = sim::PatternBytes(16);
   StdoutCapture output;
