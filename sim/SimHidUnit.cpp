@@ -7,6 +7,23 @@
 
 namespace sim {
 
+namespace {
+
+// Moves the entries due at report `number` out of `from`, in their order.
+template <typename T>
+void TakeDue(std::vector<std::pair<std::size_t, T>>& from, std::size_t number, std::vector<T>& to) {
+  for (auto it = from.begin(); it != from.end();) {
+    if (it->first == number) {
+      to.push_back(std::move(it->second));
+      it = from.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+}  // namespace
+
 platform::host::HidDeviceInfo SimHidUnit::Info(USHORT versionNumber, USHORT productId) {
   platform::host::HidDeviceInfo info;
   info.vendorId = kMakerUsbVendorId;
@@ -133,22 +150,8 @@ bool SimHidUnit::WriteOutputReport(const BYTE* report, std::size_t length) {
            std::find(m_dropped.begin(), m_dropped.end(), number) != m_dropped.end();
     late = std::find(m_late.begin(), m_late.end(), number) != m_late.end();
     observer = m_observer;
-    for (auto it = m_actions.begin(); it != m_actions.end();) {
-      if (it->first == number) {
-        actions.push_back(std::move(it->second));
-        it = m_actions.erase(it);
-      } else {
-        ++it;
-      }
-    }
-    for (auto it = m_held.begin(); it != m_held.end();) {
-      if (it->first == number) {
-        released.push_back(std::move(it->second));
-        it = m_held.erase(it);
-      } else {
-        ++it;
-      }
-    }
+    TakeDue(m_actions, number, actions);
+    TakeDue(m_held, number, released);
   }
   for (const auto& action : actions) action();
 

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -19,6 +18,7 @@
 #include "sim/SimFireWireDriver.h"
 #include "sim/SimFireWireUpdater.h"
 #include "sim/UpdaterUnit.h"
+#include "support/captured_stdout.h"
 
 namespace {
 
@@ -37,14 +37,6 @@ using sim::UpdaterUnit;
 constexpr int kKind = ProductKindFireWire;
 constexpr std::uint64_t kOrvelId = 0x0001F2A500C0FFEEull;
 constexpr std::uint64_t kPaskoId = 0x0001F2A500C0BEEFull;
-
-// Ends a capture of standard output. The test's own failure messages went
-// there too, so a test that has failed shows what was captured.
-std::string TakeStdout() {
-  std::string out = testing::internal::GetCapturedStdout();
-  if (testing::Test::HasFailure()) std::fputs(out.c_str(), stderr);
-  return out;
-}
 
 class FireWireDialog : public DialogTest {
  protected:
@@ -178,7 +170,7 @@ TEST_F(FireWireDialog, OneSupportedUnitIsReady) {
         PressEscape(d.m_hWnd);
       });
   Run(script);
-  const std::string out = TakeStdout();
+  const std::string out = support::TakeCapturedStdout();
   EXPECT_EQ(out.rfind("1 5 22 ", 0), 0u) << out;
 }
 
@@ -212,7 +204,7 @@ TEST_F(FireWireDialog, AnUnsupportedUnitIsCountedButNotKept) {
     });
     Run(script);
     // The first scan's lines; a tick before Esc may add a second scan's.
-    const std::string out = TakeStdout();
+    const std::string out = support::TakeCapturedStdout();
     EXPECT_EQ(out.rfind(c.trace, 0), 0u) << out;
     dlg.reset();
     driver.RemoveUnit(kPaskoId);
@@ -452,7 +444,7 @@ class FireWireUpdate : public FireWireDialog {
   void RunQuietly(Script& script) {
     testing::internal::CaptureStdout();
     Run(script);
-    TakeStdout();
+    support::TakeCapturedStdout();
   }
 
   UpdaterUnit unit;

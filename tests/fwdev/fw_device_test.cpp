@@ -20,6 +20,7 @@
 #include "sim/SimFireWireDriver.h"
 #include "sim/SimFireWireUpdater.h"
 #include "sim/UpdaterUnit.h"
+#include "tests/support/captured_stdout.h"
 #include "tests/support/time_scale.h"
 #include "tests/support/trace_client.h"
 #include "tests/support/work_dir.h"
@@ -99,9 +100,7 @@ class StdoutCapture {
   std::string Take() {
     if (m_taken) return {};
     m_taken = true;
-    std::string out = testing::internal::GetCapturedStdout();
-    if (testing::Test::HasFailure()) std::fputs(out.c_str(), stderr);
-    return out;
+    return support::TakeCapturedStdout();
   }
 
  private:
