@@ -478,14 +478,28 @@ TEST_F(UsbDevice, RemovalMidUpdateThrowsFromTheWrite) {
   EXPECT_EQ(hid->ReportCount(), 20u);
 }
 
-TEST_F(UsbDevice, AUnitWithOversizedReportsIsNeverWritten) {
+// Reports too long for the link's buffers, or an output report too short
+// for a whole command: the update ends as a failed write, with nothing sent.
+TEST_F(UsbDevice, AUnitWhoseReportsDoNotFitTheLinkIsNeverWritten) {
   ASSERT_TRUE(ImageBuilder().Internal(0, PatternBytes(64)).WriteFile("Quen.bin"));
-  platform::host::HidDeviceInfo info = SimHidUnit::Info();
-  info.inputReportByteLength = 300;
-  Connect(UsbProductQuen, true, info);
-  EXPECT_THROW(device->Update(0), std::exception);
-  EXPECT_EQ(hid->ReportCount(), 0u);
-  EXPECT_EQ(unit.ReadInternal(0, 64), std::vector<uint8_t>(64, 0xFF));
+  struct Case {
+    USHORT input;
+    USHORT output;
+  };
+  // No command gets as far as a wait: the listeners' stops may run short.
+  support::ScopedTimeScale noCommand(kScale, kScale);
+  for (Case c : {Case{300, 65}, Case{65, 4}}) {
+    SCOPED_TRACE(testing::Message() << c.input << " " << c.output);
+    platform::host::HidDeviceInfo info = SimHidUnit::Info();
+    info.inputReportByteLength = c.input;
+    info.outputReportByteLength = c.output;
+    Connect(UsbProductQuen, true, info);
+    EXPECT_THROW(device->Update(0), std::exception);
+    EXPECT_EQ(hid->ReportCount(), 0u);
+    EXPECT_EQ(unit.ReadInternal(0, 64), std::vector<uint8_t>(64, 0xFF));
+    device.reset();
+    hid.reset();
+  }
 }
 
 }  // namespace
