@@ -77,11 +77,6 @@ void SimFireWireDriver::SetConnectResult(std::uint32_t result) {
   connectResult_ = result;
 }
 
-void SimFireWireDriver::SetConnectDelay(DWORD ms) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  connectDelay_ = ms;
-}
-
 void SimFireWireDriver::SetVersionAnswer(std::uint32_t answer) {
   std::lock_guard<std::mutex> lock(mutex_);
   versionAnswer_ = answer;
@@ -261,13 +256,10 @@ DWORD SimFireWireDriver::IoControl(std::uint64_t, DWORD code, void* in, DWORD in
 }
 
 std::uint32_t SimFireWireDriver::Connect(unsigned char* header) {
-  DWORD delay;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    delay = connectDelay_;
     threadHandleAtConnect_ = header == nullptr ? 0 : Load64(header, H::kThreadHandle);
   }
-  if (delay != 0) Sleep(delay);
   HANDLE signal = nullptr;
   DWORD hold = 0;
   const std::uint32_t result = ConnectLocked(header, signal, hold);

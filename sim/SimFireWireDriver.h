@@ -74,7 +74,6 @@ class SimFireWireDriver : public platform::host::DriverDevice {
   // Takes the device out of the platform altogether (until destruction).
   void Unregister();
   void SetConnectResult(std::uint32_t result);  // default 1
-  void SetConnectDelay(DWORD ms);               // a platform Sleep inside connect
   void SetVersionAnswer(std::uint32_t answer);  // default 0 (accepted)
   void SetProvideRing(bool provide);            // default true
   void SetRingSizeWord(std::uint32_t size);     // default 309264
@@ -200,7 +199,6 @@ class SimFireWireDriver : public platform::host::DriverDevice {
   bool present_ = true;
   std::size_t openAttempts_ = 0;
   std::uint32_t connectResult_ = 1;
-  DWORD connectDelay_ = 0;
   std::uint32_t versionAnswer_ = 0;
   bool provideRing_ = true;
   std::uint32_t ringSizeWord_;
